@@ -1,0 +1,1 @@
+#include "db/xbase/Value.h"
