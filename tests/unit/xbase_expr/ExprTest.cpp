@@ -138,6 +138,8 @@ TEST(Expression, EvaluatesOnARecord) {
       {"born-31", "D:1999-12-31"},
       {"born-{^2000-01-01}", "N:30"},
       {"emptyday+1", "D:empty"},
+      {"DTOS({^0001-01-01})+DTOS({^9999-12-31})", "0001010199991231"},
+      {"{^9999-12-31}+1", "D:empty"},  // no such date can be stored
       // functions, abbreviated names
       {"UPPER(city)", "\xC9VORA   "},
       {"lower(NAME)", "ana       "},
@@ -365,6 +367,7 @@ TEST(Expression, RefusesWhatItCannotEvaluateExactly) {
       {"{01/02/2000}", "data literal sem ^ depende do formato de data da sessão"},
       {"{^2000-02-30}", "data inexistente"},
       {"{^1999-02-29}", "data inexistente"},
+      {"{^1900-02-29}", "data inexistente"},
       {"{^2000-01-01 10:00}", "data-hora literal não suportada"},
       {"{^2000-01}", "data literal inválida"},
       {"(name", "fim inesperado"},
