@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <iterator>
 #include <system_error>
 #include <utility>
 
@@ -30,29 +29,67 @@ std::string FormatNow(const LocalTime& t) {
   return buf;
 }
 
-std::string ExpandTag(std::string_view name, const LocalTime& now) {
-  if (name.empty())
-    return {};
-  if (name == "now")
-    return FormatNow(now);
-  if (text::CharCount(name) == 1 && name != "&" && name != "/")
-    return std::string(name);
-  return "#HLTag(" + std::string(name) + ")";
+// The first of the two characters `a` and `b` at or after `from`, or npos.
+// (find_first_of calls memchr once per character scanned.)
+std::size_t FindEither(std::string_view text, std::size_t from, char a, char b) {
+  for (std::size_t i = from; i < text.size(); ++i) {
+    if (text[i] == a || text[i] == b)
+      return i;
+  }
+  return std::string_view::npos;
 }
 
-// Appends the lines of `text` (broken at CR LF, LF or CR) to `lines`.
-void SplitLines(std::string_view text, std::vector<std::string>& lines) {
+// Appends `text` with every line break (CR LF, LF or CR) made CR LF and a
+// final CR LF; returns the number of lines.
+std::size_t AppendLines(std::string& out, std::string_view text) {
+  std::size_t lines = 1;
   std::size_t start = 0;
-  for (;;) {
-    const std::size_t brk = text.find_first_of("\r\n", start);
-    if (brk == std::string_view::npos) {
-      lines.emplace_back(text.substr(start));
-      return;
-    }
-    lines.emplace_back(text.substr(start, brk - start));
+  for (std::size_t brk; (brk = FindEither(text, start, '\r', '\n')) != std::string_view::npos;) {
+    out.append(text.substr(start, brk - start));
+    out += "\r\n";
+    ++lines;
     start = brk + 1;
     if (text[brk] == '\r' && start < text.size() && text[start] == '\n')
       ++start;
+  }
+  out.append(text.substr(start));
+  out += "\r\n";
+  return lines;
+}
+
+// Appends `text` with its tags expanded ("{now}" -> `now`) and its final
+// line ending dropped.
+void AppendExpanded(std::string& out, std::string_view text, std::string_view now) {
+  for (int i = 0; i < 2 && !text.empty() && (text.back() == '\r' || text.back() == '\n'); ++i)
+    text.remove_suffix(1);
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    const std::size_t open = text.find('{', pos);
+    const std::size_t close =
+        open == std::string_view::npos ? open : FindEither(text, open + 1, '{', '}');
+    if (close == std::string_view::npos) {
+      out.append(text.substr(pos));
+      break;
+    }
+    if (text[close] == '{') {  // "{" with no "}" before the next "{" is plain text
+      out.append(text.substr(pos, close - pos));
+      pos = close;
+      continue;
+    }
+    out.append(text.substr(pos, open - pos));
+    const std::string_view name = text.substr(open + 1, close - open - 1);
+    if (name == "now") {
+      out.append(now);
+    } else if (name.empty()) {
+      // "{}" yields nothing
+    } else if (text::CharCount(name) == 1 && name != "&" && name != "/") {
+      out.append(name);
+    } else {
+      out += "#HLTag(";
+      out.append(name);
+      out += ')';
+    }
+    pos = close + 1;
   }
 }
 
@@ -101,29 +138,8 @@ void THLFileDef::SetFolder(std::string_view folder) {
 // Tags
 
 std::string ExpandLogTags(std::string_view text, const LocalTime& now) {
-  for (int i = 0; i < 2 && !text.empty() && (text.back() == '\r' || text.back() == '\n'); ++i)
-    text.remove_suffix(1);
-
   std::string out;
-  out.reserve(text.size() + 20);
-  std::size_t pos = 0;
-  while (pos < text.size()) {
-    const std::size_t open = text.find('{', pos);
-    const std::size_t close =
-        open == std::string_view::npos ? open : text.find_first_of("{}", open + 1);
-    if (close == std::string_view::npos) {
-      out.append(text.substr(pos));
-      break;
-    }
-    if (text[close] == '{') {  // "{" with no "}" before the next "{" is plain text
-      out.append(text.substr(pos, close - pos));
-      pos = close;
-      continue;
-    }
-    out.append(text.substr(pos, open - pos));
-    out += ExpandTag(text.substr(open + 1, close - open - 1), now);
-    pos = close + 1;
-  }
+  AppendExpanded(out, text, FormatNow(now));
   return out;
 }
 
@@ -209,7 +225,7 @@ void THotLogWriter::Start() {
   running_ = true;
 }
 
-void THotLogWriter::Post(std::vector<std::string>&& lines) {
+void THotLogWriter::Post(std::string&& lines) {
   if (lines.empty())
     return;
   bool wasEmpty;
@@ -221,10 +237,9 @@ void THotLogWriter::Post(std::vector<std::string>&& lines) {
     if (wasEmpty)
       queue_.swap(lines);
     else
-      queue_.insert(queue_.end(), std::make_move_iterator(lines.begin()),
-                    std::make_move_iterator(lines.end()));
+      queue_ += lines;
   }
-  // The thread only sleeps on an empty queue, so only the first line wakes it.
+  // The thread only sleeps on an empty queue, so only the first lines wake it.
   if (wasEmpty)
     wake_.notify_one();
 }
@@ -249,7 +264,7 @@ bool THotLogWriter::Ready() const {
 }
 
 void THotLogWriter::Run() {
-  std::vector<std::string> batch;
+  std::string batch;
   std::unique_lock lock(mutex_);
   for (;;) {
     wake_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
@@ -266,14 +281,9 @@ void THotLogWriter::Run() {
     ReportError("Erro gravando o arquivo de Log " + file_->Path() + ": " + ErrnoText(err));
 }
 
-void THotLogWriter::Write(const std::vector<std::string>& lines) {
+void THotLogWriter::Write(const std::string& lines) {
   try {
-    std::string bytes;
-    for (const std::string& line : lines) {
-      bytes += text::ToCp1252(line);
-      bytes += "\r\n";
-    }
-    if (const int err = file_->WriteAll(bytes))
+    if (const int err = file_->WriteAll(text::ToCp1252(lines)))
       ReportError("Erro gravando o arquivo de Log " + file_->Path() + ": " + ErrnoText(err));
   } catch (const std::exception& e) {
     ReportError("Erro gravando o arquivo de Log " + file_->Path() + ": " + e.what());
@@ -353,11 +363,10 @@ std::uint64_t THotLogParser::LinesProduced() const {
 
 void THotLogParser::Run() {
   std::vector<Item> batch;
-  std::vector<std::string> lines;
-  // Lines of one second share one conversion to local time.
+  std::string lines;
+  // Lines of one second share one formatted time.
   std::chrono::sys_seconds second{};
-  LocalTime local{};
-  bool haveLocal = false;
+  std::string now;
 
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -366,20 +375,22 @@ void THotLogParser::Run() {
       break;  // stopping, and everything is handed on
     batch.swap(queue_);
     lock.unlock();
+    std::size_t produced = 0;
+    std::string line;
     try {
       for (const Item& item : batch) {
         const auto s = std::chrono::floor<std::chrono::seconds>(item.now);
-        if (!haveLocal || s != second) {
-          local = ToLocal(item.now);
+        if (now.empty() || s != second) {
+          now = FormatNow(ToLocal(item.now));
           second = s;
-          haveLocal = true;
         }
-        SplitLines(ExpandLogTags(item.text, local), lines);
+        line.clear();
+        AppendExpanded(line, item.text, now);
+        produced += AppendLines(lines, line);
       }
     } catch (const std::exception&) {
-      // Out of memory: the lines of this batch that were expanded still go.
+      // Out of memory: the lines of this batch expanded so far still go.
     }
-    const std::size_t produced = lines.size();
     writer_.Post(std::move(lines));
     lines.clear();
     batch.clear();

@@ -75,8 +75,8 @@ class THotLogWriter {
   // starts the thread. Throws cau::FileError(kLogCreateError) when the file
   // cannot be opened. Does nothing when already running.
   void Start();
-  // Queues finished lines (UTF-8, no line ending) for the file.
-  void Post(std::vector<std::string>&& lines);
+  // Queues finished lines for the file: UTF-8, each ending in CR LF.
+  void Post(std::string&& lines);
   // Writes everything posted, closes the file and ends the thread. Idempotent.
   void Stop();
   bool Ready() const;
@@ -84,7 +84,7 @@ class THotLogWriter {
  private:
   class File;
   void Run();
-  void Write(const std::vector<std::string>& lines);
+  void Write(const std::string& lines);
   void ReportError(const std::string& message);
 
   THLFileDef fileDef_;
@@ -93,7 +93,7 @@ class THotLogWriter {
 
   mutable std::mutex mutex_;
   std::condition_variable wake_;
-  std::vector<std::string> queue_;
+  std::string queue_;
   LogErrorHandler onError_;
   bool running_ = false;
   bool stopping_ = false;
