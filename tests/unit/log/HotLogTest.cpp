@@ -322,6 +322,22 @@ TEST(THotLog, StopWritesTheWholeBacklog) {
   EXPECT_EQ(lines.back().substr(20), "[PUSH] line " + std::to_string(kLines - 1));
 }
 
+TEST(AppLog, ExitWritesEveryQueuedLine) {
+  TempDir dir;
+  EXPECT_EXIT(
+      {
+        SetUpLogCau(AppLog(), dir.folder());
+        AppLog().Start();
+        for (int i = 0; i < 5000; ++i)
+          AppLog().AddLine("{now}line " + std::to_string(i));
+        std::exit(0);  // no Stop: the static's destructor writes the rest
+      },
+      testing::ExitedWithCode(0), "");
+  const auto lines = CrLfLines(ReadFile(dir.path() / "LogCau.log"));
+  ASSERT_EQ(lines.size(), 5000u);
+  EXPECT_EQ(lines.back().substr(20), "line 4999");
+}
+
 TEST(AppLog, IsOneObject) {
   EXPECT_EQ(&AppLog(), &AppLog());
   EXPECT_FALSE(AppLog().Started());
