@@ -20,7 +20,9 @@ constexpr int kVfpBacklink = 263;
   throw FileError(path, path + ": tabela inválida: " + why);
 }
 
-char UpperAsciiChar(char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; }
+char UpperAsciiChar(char c) {
+  return (c >= 'a' && c <= 'z') ? char(c - 32) : c;
+}
 
 bool KnownVersion(uint8_t v) {
   return v == kDbaseIII || v == kDbaseIIIMemo || v == kFoxPro2 || v == kVfp || v == kVfpAutoinc ||
@@ -62,19 +64,23 @@ bool PlausibleLength(char type, int length, bool vfp) {
 
 std::string Trim(std::string_view s) {
   std::size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\0')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\0')) --e;
+  while (b < e && (s[b] == ' ' || s[b] == '\0'))
+    ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\0'))
+    --e;
   return std::string(s.substr(b, e - b));
 }
 
 int64_t GetLe64(const char* p) {
   uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = v << 8 | uint64_t(static_cast<unsigned char>(p[i]));
+  for (int i = 7; i >= 0; --i)
+    v = v << 8 | uint64_t(static_cast<unsigned char>(p[i]));
   return int64_t(v);
 }
 
 void PutLe64(char* p, uint64_t v) {
-  for (int i = 0; i < 8; ++i) p[i] = char(v >> (8 * i));
+  for (int i = 0; i < 8; ++i)
+    p[i] = char(v >> (8 * i));
 }
 
 }  // namespace
@@ -101,35 +107,43 @@ void YmdFromJulian(int32_t julian, int& y, int& m, int& d) {
 }
 
 std::string FormatDate(int32_t julian) {
-  if (julian <= 0) return std::string(8, ' ');
+  if (julian <= 0)
+    return std::string(8, ' ');
   int y, m, d;
   YmdFromJulian(julian, y, m, d);
-  if (y < 0 || y > 9999) throw Error("data fora do intervalo");
+  if (y < 0 || y > 9999)
+    throw Error("data fora do intervalo");
   char buf[16];
   std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
   return buf;
 }
 
 static int32_t ParseDate(std::string_view s) {
-  if (s.size() != 8) return 0;
+  if (s.size() != 8)
+    return 0;
   for (char c : s) {
-    if (c < '0' || c > '9') return 0;
+    if (c < '0' || c > '9')
+      return 0;
   }
   int y = std::stoi(std::string(s.substr(0, 4)));
   int m = std::stoi(std::string(s.substr(4, 2)));
   int d = std::stoi(std::string(s.substr(6, 2)));
-  if (m < 1 || m > 12 || d < 1 || d > 31) return 0;
+  if (m < 1 || m > 12 || d < 1 || d > 31)
+    return 0;
   return JulianFromYmd(y, m, d);
 }
 
 // ---- numbers ----
 
 std::string FormatNumeric(double value, int length, int decimals) {
-  if (!std::isfinite(value)) throw Error("número inválido");
-  if (decimals < 0 || decimals >= length) decimals = 0;
+  if (!std::isfinite(value))
+    throw Error("número inválido");
+  if (decimals < 0 || decimals >= length)
+    decimals = 0;
   char buf[400];
   double scale = std::pow(10.0, decimals);
-  if (std::fabs(value) < 1e300 && std::round(value * scale) == 0) value = 0;  // no "-0.00"
+  if (std::fabs(value) < 1e300 && std::round(value * scale) == 0)
+    value = 0;  // no "-0.00"
   int n = std::snprintf(buf, sizeof buf, "%*.*f", length, decimals, value);
   if (n < 0 || n > length) {
     throw Error("o número " + std::string(buf) + " não cabe num campo de " +
@@ -176,11 +190,13 @@ Value DecodeField(const DbfField& field, std::string_view b) {
       v.number = double(GetLe64(b.data())) / 10000.0;
       break;
     case 'T': {
-      v.type = ValueType::Numeric;
+      v.type = ValueType::Date;
       int32_t day = int32_t(GetLe32(b.data()));
       int32_t ms = int32_t(GetLe32(b.data() + 4));
-      if (day == 0x20202020) day = 0, ms = 0;
-      v.number = day == 0 ? 0.0 : double(day) + double(ms) / 86400000.0;
+      if (day == 0x20202020 || day <= 0)
+        day = 0, ms = 0;
+      v.julian = day;
+      v.number = double(ms);
       break;
     }
     default:
@@ -197,33 +213,40 @@ std::string EncodeField(const DbfField& f, const Value& v) {
   };
   switch (f.type) {
     case 'C': {
-      if (v.type != ValueType::Character) wrongType();
+      if (v.type != ValueType::Character)
+        wrongType();
       std::string s = v.text.substr(0, std::size_t(f.length));
       s.resize(std::size_t(f.length), ' ');
       return s;
     }
     case 'N':
     case 'F':
-      if (v.type != ValueType::Numeric) wrongType();
+      if (v.type != ValueType::Numeric)
+        wrongType();
       try {
         return FormatNumeric(v.number, f.length, f.decimals);
       } catch (const Error& e) {
         throw Error("campo " + f.name + ": " + e.what());
       }
     case 'D':
-      if (v.type == ValueType::Date) return FormatDate(v.julian);
+      if (v.type == ValueType::Date)
+        return FormatDate(v.julian);
       if (v.type == ValueType::Character) {
         std::string t = Trim(v.text);
-        if (t.empty()) return std::string(8, ' ');
-        if (ParseDate(t) == 0) throw Error("data inválida para o campo " + f.name + ": " + t);
+        if (t.empty())
+          return std::string(8, ' ');
+        if (ParseDate(t) == 0)
+          throw Error("data inválida para o campo " + f.name + ": " + t);
         return t;
       }
       return wrongType();
     case 'L':
-      if (v.type != ValueType::Logical) wrongType();
+      if (v.type != ValueType::Logical)
+        wrongType();
       return v.logical ? "T" : "F";
     case 'I': {
-      if (v.type != ValueType::Numeric) wrongType();
+      if (v.type != ValueType::Numeric)
+        wrongType();
       if (v.number != std::trunc(v.number) || v.number < -2147483648.0 || v.number > 2147483647.0) {
         throw Error("campo " + f.name + ": valor inteiro fora do intervalo");
       }
@@ -232,7 +255,8 @@ std::string EncodeField(const DbfField& f, const Value& v) {
       return s;
     }
     case 'B': {
-      if (v.type != ValueType::Numeric) wrongType();
+      if (v.type != ValueType::Numeric)
+        wrongType();
       uint64_t bits;
       std::memcpy(&bits, &v.number, 8);
       std::string s(8, '\0');
@@ -240,20 +264,31 @@ std::string EncodeField(const DbfField& f, const Value& v) {
       return s;
     }
     case 'Y': {
-      if (v.type != ValueType::Numeric) wrongType();
+      if (v.type != ValueType::Numeric)
+        wrongType();
       double scaled = std::round(v.number * 10000.0);
-      if (!(std::fabs(scaled) < 9.2e18)) throw Error("campo " + f.name + ": valor fora do intervalo");
+      if (!(std::fabs(scaled) < 9.2e18))
+        throw Error("campo " + f.name + ": valor fora do intervalo");
       std::string s(8, '\0');
       PutLe64(s.data(), uint64_t(int64_t(scaled)));
       return s;
     }
     case 'T': {
-      if (v.type != ValueType::Numeric) wrongType();
       std::string s(8, '\0');
+      if (v.type == ValueType::Date) {
+        if (v.julian > 0) {
+          PutLe32(s.data(), uint32_t(v.julian));
+          PutLe32(s.data() + 4, uint32_t(int32_t(v.number)));
+        }
+        return s;
+      }
+      if (v.type != ValueType::Numeric)
+        wrongType();
       if (v.number > 0) {
         double day = std::floor(v.number);
         auto ms = int32_t(std::llround((v.number - day) * 86400000.0));
-        if (ms >= 86400000) day += 1, ms = 0;
+        if (ms >= 86400000)
+          day += 1, ms = 0;
         PutLe32(s.data(), uint32_t(int32_t(day)));
         PutLe32(s.data() + 4, uint32_t(ms));
       }
@@ -266,14 +301,16 @@ std::string EncodeField(const DbfField& f, const Value& v) {
 }
 
 bool FieldIsNull(const DbfFile& dbf, const DbfField& field, std::string_view record) {
-  if (field.nullBit < 0 || dbf.nullFlagsField() < 0) return false;
+  if (field.nullBit < 0 || dbf.nullFlagsField() < 0)
+    return false;
   const DbfField& nf = dbf.fields()[std::size_t(dbf.nullFlagsField())];
   auto byte = static_cast<unsigned char>(record[std::size_t(nf.offset + field.nullBit / 8)]);
   return (byte >> (field.nullBit % 8)) & 1;
 }
 
 void SetFieldNull(const DbfFile& dbf, const DbfField& field, std::string& record, bool null) {
-  if (field.nullBit < 0 || dbf.nullFlagsField() < 0) return;
+  if (field.nullBit < 0 || dbf.nullFlagsField() < 0)
+    return;
   const DbfField& nf = dbf.fields()[std::size_t(dbf.nullFlagsField())];
   char& byte = record[std::size_t(nf.offset + field.nullBit / 8)];
   auto mask = char(1 << (field.nullBit % 8));
@@ -286,7 +323,8 @@ std::unique_ptr<DbfFile> DbfFile::Open(const std::filesystem::path& path, bool w
   std::unique_ptr<DbfFile> dbf(new DbfFile);
   dbf->file_ = TableFile::Open(path, writable);
   uint64_t size = dbf->file_.Size();
-  if (size < 32) Refuse(dbf->path(), "arquivo menor que o cabeçalho (" + std::to_string(size) + " bytes)");
+  if (size < 32)
+    Refuse(dbf->path(), "arquivo menor que o cabeçalho (" + std::to_string(size) + " bytes)");
   char head[32];
   dbf->file_.ReadExact(0, head, 32);
   int headerLength = GetLe16(head + 8);
@@ -313,7 +351,8 @@ void DbfFile::ParseHeader(const std::string& h, uint64_t fileSize) {
   recordLength_ = GetLe16(h.data() + 10);
   tableFlags_ = uint8_t(h[28]);
   codePage_ = uint8_t(h[29]);
-  if (recordLength_ < 2) Refuse(p, "tamanho de registro " + std::to_string(recordLength_));
+  if (recordLength_ < 2)
+    Refuse(p, "tamanho de registro " + std::to_string(recordLength_));
 
   bool vfp = isVfp();
   int running = 1;
@@ -325,12 +364,15 @@ void DbfFile::ParseHeader(const std::string& h, uint64_t fileSize) {
       terminated = true;
       break;
     }
-    if (pos + 32 > h.size()) break;
+    if (pos + 32 > h.size())
+      break;
     const char* d = h.data() + pos;
     DbfField f;
     std::size_t nameLen = 0;
-    while (nameLen < 11 && d[nameLen] != '\0') ++nameLen;
-    for (std::size_t i = 0; i < nameLen; ++i) f.name += UpperAsciiChar(d[i]);
+    while (nameLen < 11 && d[nameLen] != '\0')
+      ++nameLen;
+    for (std::size_t i = 0; i < nameLen; ++i)
+      f.name += UpperAsciiChar(d[i]);
     f.type = UpperAsciiChar(d[11]);
     f.length = static_cast<unsigned char>(d[16]);
     f.decimals = static_cast<unsigned char>(d[17]);
@@ -341,7 +383,8 @@ void DbfFile::ParseHeader(const std::string& h, uint64_t fileSize) {
       f.autoStep = uint8_t(d[23]);
     }
     std::string label = "campo " + std::to_string(fields_.size() + 1) + " (" + f.name + ")";
-    if (f.name.empty()) Refuse(p, label + " sem nome");
+    if (f.name.empty())
+      Refuse(p, label + " sem nome");
     if (!PlausibleLength(f.type, f.length, vfp)) {
       Refuse(p, label + ": tipo '" + std::string(1, f.type) + "' com tamanho " +
                     std::to_string(f.length) + " não suportado");
@@ -350,17 +393,22 @@ void DbfFile::ParseHeader(const std::string& h, uint64_t fileSize) {
       Refuse(p, label + " fora do registro de " + std::to_string(recordLength_) + " bytes");
     }
     if (vfp) {
-      if (f.type == 'V' || f.type == 'Q') f.varBit = bit++;
-      if ((f.flags & 0x02) && f.type != '0') f.nullBit = bit++;
-      if (f.type == '0') nullFlagsField_ = int(fields_.size());
+      if (f.type == 'V' || f.type == 'Q')
+        f.varBit = bit++;
+      if ((f.flags & 0x02) && f.type != '0')
+        f.nullBit = bit++;
+      if (f.type == '0')
+        nullFlagsField_ = int(fields_.size());
     }
     running += f.length;
     descriptorOffsets_.push_back(int(pos));
     fields_.push_back(std::move(f));
     pos += 32;
   }
-  if (!terminated) Refuse(p, "lista de campos sem terminador");
-  if (fields_.empty()) Refuse(p, "nenhum campo");
+  if (!terminated)
+    Refuse(p, "lista de campos sem terminador");
+  if (fields_.empty())
+    Refuse(p, "nenhum campo");
   if (running > recordLength_) {
     Refuse(p, "os campos somam " + std::to_string(running) + " bytes, o registro tem " +
                   std::to_string(recordLength_));
@@ -368,7 +416,8 @@ void DbfFile::ParseHeader(const std::string& h, uint64_t fileSize) {
   if (nullFlagsField_ >= 0 && (bit + 7) / 8 > fields_[std::size_t(nullFlagsField_)].length) {
     Refuse(p, "campo _NullFlags pequeno demais");
   }
-  if (nullFlagsField_ < 0 && bit > 0) Refuse(p, "campos anuláveis sem _NullFlags");
+  if (nullFlagsField_ < 0 && bit > 0)
+    Refuse(p, "campos anuláveis sem _NullFlags");
   uint64_t need = uint64_t(headerLength_) + uint64_t(recordCount_) * uint64_t(recordLength_);
   if (need > fileSize) {
     Refuse(p, "o cabeçalho indica " + std::to_string(recordCount_) + " registros (" +
@@ -385,17 +434,21 @@ bool DbfFile::hasMemoFields() const {
 std::vector<FieldDef> DbfFile::fieldDefs() const {
   std::vector<FieldDef> out;
   out.reserve(fields_.size());
-  for (const auto& f : fields_) out.push_back(FieldDef{f.name, f.type, f.length, f.decimals});
+  for (const auto& f : fields_)
+    out.push_back(FieldDef{f.name, f.type, f.length, f.decimals});
   return out;
 }
 
 int DbfFile::FindField(std::string_view name) const {
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     const std::string& n = fields_[i].name;
-    if (n.size() != name.size()) continue;
+    if (n.size() != name.size())
+      continue;
     bool same = true;
-    for (std::size_t k = 0; k < n.size() && same; ++k) same = n[k] == UpperAsciiChar(name[k]);
-    if (same) return int(i);
+    for (std::size_t k = 0; k < n.size() && same; ++k)
+      same = n[k] == UpperAsciiChar(name[k]);
+    if (same)
+      return int(i);
   }
   return -1;
 }
@@ -404,7 +457,8 @@ void DbfFile::RefreshCount() {
   char buf[4];
   file_.ReadExact(4, buf, 4);
   uint32_t count = GetLe32(buf);
-  if (count == recordCount_) return;
+  if (count == recordCount_)
+    return;
   uint64_t need = uint64_t(headerLength_) + uint64_t(count) * uint64_t(recordLength_);
   if (need > file_.Size()) {
     throw FileError(path(), path() + ": o cabeçalho indica " + std::to_string(count) +
@@ -412,11 +466,13 @@ void DbfFile::RefreshCount() {
   }
   recordCount_ = count;
   chunks_.resize((recordCount_ + kChunkRecords - 1) / kChunkRecords);
-  if (!chunks_.empty()) chunks_.back().clear();  // the last chunk may have grown
+  if (!chunks_.empty())
+    chunks_.back().clear();  // the last chunk may have grown
 }
 
 void DbfFile::DropCache() {
-  for (auto& c : chunks_) std::string().swap(c);
+  for (auto& c : chunks_)
+    std::string().swap(c);
 }
 
 void DbfFile::ReadRecord(uint32_t recno, std::string& out) const {
@@ -443,17 +499,17 @@ void DbfFile::WriteRecord(uint32_t recno, std::string_view bytes) {
   std::size_t len = std::size_t(recordLength_);
   file_.WriteAt(uint64_t(headerLength_) + uint64_t(recno - 1) * len, bytes);
   std::string& c = chunks_[(recno - 1) / kChunkRecords];
-  if (!c.empty()) c.replace(std::size_t((recno - 1) % kChunkRecords) * len, len, bytes);
+  if (!c.empty())
+    c.replace(std::size_t((recno - 1) % kChunkRecords) * len, len, bytes);
 }
 
-uint32_t DbfFile::AppendRecord(std::string& bytes) {
-  if (bytes.size() != std::size_t(recordLength_)) throw Error(path() + ": registro inválido");
-  RefreshCount();
+void DbfFile::AssignAutoincrement(std::string& bytes) {
   // Autoincrement values: the descriptor's next value moves first, so a crash
   // leaves a gap in the numbering, never a value used twice.
   for (std::size_t i = 0; i < fields_.size(); ++i) {
     DbfField& f = fields_[i];
-    if (!f.autoincrement() || f.type != 'I') continue;
+    if (!f.autoincrement() || f.type != 'I')
+      continue;
     char d[4];
     file_.ReadExact(uint64_t(descriptorOffsets_[i] + 19), d, 4);
     int32_t next = int32_t(GetLe32(d));
@@ -462,14 +518,21 @@ uint32_t DbfFile::AppendRecord(std::string& bytes) {
     PutLe32(d, uint32_t(f.autoNext));
     file_.WriteAt(uint64_t(descriptorOffsets_[i] + 19), std::string_view(d, 4));
   }
+}
+
+uint32_t DbfFile::AppendRecord(std::string_view bytes) {
+  if (bytes.size() != std::size_t(recordLength_))
+    throw Error(path() + ": registro inválido");
   uint32_t recno = recordCount_ + 1;
-  std::string out = bytes;
+  std::string out(bytes);
   out.push_back('\x1A');
   file_.WriteAt(uint64_t(headerLength_) + uint64_t(recordCount_) * uint64_t(recordLength_), out);
   recordCount_ = recno;
-  if ((recno - 1) / kChunkRecords >= chunks_.size()) chunks_.emplace_back();
+  if ((recno - 1) / kChunkRecords >= chunks_.size())
+    chunks_.emplace_back();
   std::string& c = chunks_.back();
-  if (!c.empty()) c += bytes;
+  if (!c.empty())
+    c += bytes;
   WriteHeaderDateAndCount();
   return recno;
 }
@@ -517,22 +580,32 @@ std::unique_ptr<DbfFile> DbfFile::Create(const std::filesystem::path& path, uint
                                          uint8_t codePage, uint8_t tableFlags,
                                          std::span<const NewField> fields) {
   const std::string p = path.string();
-  if (!KnownVersion(version)) throw FileError(p, p + ": versão de tabela não suportada");
-  if (fields.empty()) throw FileError(p, p + ": a tabela precisa de ao menos um campo");
+  if (!KnownVersion(version))
+    throw FileError(p, p + ": versão de tabela não suportada");
+  if (fields.empty())
+    throw FileError(p, p + ": a tabela precisa de ao menos um campo");
   bool vfp = version == kVfp || version == kVfpAutoinc || version == kVfpVarchar;
   std::vector<NewField> all(fields.begin(), fields.end());
   int nullBits = 0;
   bool autoinc = false;
   for (auto& f : all) {
-    for (auto& c : f.name) c = UpperAsciiChar(c);
-    if (f.name.empty() || f.name.size() > 10) throw FileError(p, p + ": nome de campo inválido: " + f.name);
+    for (auto& c : f.name)
+      c = UpperAsciiChar(c);
+    if (f.name.empty() || f.name.size() > 10)
+      throw FileError(p, p + ": nome de campo inválido: " + f.name);
     f.type = UpperAsciiChar(f.type);
-    if (f.type == 'M' || f.type == 'G') f.length = vfp ? 4 : 10;
-    if (f.type == 'D' || f.type == 'T' || f.type == 'B' || f.type == 'Y') f.length = 8;
-    if (f.type == 'L') f.length = 1;
-    if (f.type == 'I') f.length = 4;
-    if (f.type == 'Y') f.decimals = 4;
-    bool allowed = std::string_view(vfp ? "CNFDLMIBYTG" : "CNFDLM").find(f.type) != std::string_view::npos;
+    if (f.type == 'M' || f.type == 'G')
+      f.length = vfp ? 4 : 10;
+    if (f.type == 'D' || f.type == 'T' || f.type == 'B' || f.type == 'Y')
+      f.length = 8;
+    if (f.type == 'L')
+      f.length = 1;
+    if (f.type == 'I')
+      f.length = 4;
+    if (f.type == 'Y')
+      f.decimals = 4;
+    bool allowed =
+        std::string_view(vfp ? "CNFDLMIBYTG" : "CNFDLM").find(f.type) != std::string_view::npos;
     if (!allowed || !PlausibleLength(f.type, f.length, vfp) ||
         ((f.type == 'N' || f.type == 'F') && f.decimals > 0 && f.decimals > f.length - 2)) {
       throw FileError(p, p + ": campo " + f.name + " (" + std::string(1, f.type) + " " +
@@ -541,16 +614,22 @@ std::unique_ptr<DbfFile> DbfFile::Create(const std::filesystem::path& path, uint
     if ((f.nullable || f.autoincrement) && !vfp) {
       throw FileError(p, p + ": campo " + f.name + ": opção exclusiva de tabelas VFP");
     }
-    if (f.autoincrement && f.type != 'I') throw FileError(p, p + ": autoincremento só em campo I");
-    if (f.nullable) ++nullBits;
+    if (f.autoincrement && f.type != 'I')
+      throw FileError(p, p + ": autoincremento só em campo I");
+    if (f.nullable)
+      ++nullBits;
     autoinc = autoinc || f.autoincrement;
   }
-  if (vfp && autoinc && version == kVfp) version = kVfpAutoinc;
-  if (nullBits > 0) all.push_back(NewField{"_NullFlags", '0', (nullBits + 7) / 8, 0, false, false});
+  if (vfp && autoinc && version == kVfp)
+    version = kVfpAutoinc;
+  if (nullBits > 0)
+    all.push_back(NewField{"_NullFlags", '0', (nullBits + 7) / 8, 0, false, false});
 
   int recordLength = 1;
-  for (const auto& f : all) recordLength += f.length;
-  if (recordLength > 65535) throw FileError(p, p + ": registro grande demais");
+  for (const auto& f : all)
+    recordLength += f.length;
+  if (recordLength > 65535)
+    throw FileError(p, p + ": registro grande demais");
   int headerLength = 32 + 32 * int(all.size()) + 1 + (vfp ? kVfpBacklink : 0);
   std::string h(std::size_t(headerLength), '\0');
   h[0] = char(version);
@@ -564,19 +643,23 @@ std::unique_ptr<DbfFile> DbfFile::Create(const std::filesystem::path& path, uint
     char* d = h.data() + 32 + 32 * i;
     std::memcpy(d, f.name.data(), std::min<std::size_t>(f.name.size(), 10));
     d[11] = f.type;
-    if (vfp) PutLe32(d + 12, uint32_t(offset));
+    if (vfp)
+      PutLe32(d + 12, uint32_t(offset));
     d[16] = char(f.length);
     d[17] = char(f.decimals);
     if (vfp) {
       uint8_t flags = 0;
-      if (f.type == 'I' || f.type == 'T' || f.type == 'Y' || f.type == 'B') flags |= 0x04;
-      if (f.nullable) flags |= 0x02;
+      if (f.type == 'I' || f.type == 'T' || f.type == 'Y' || f.type == 'B')
+        flags |= 0x04;
+      if (f.nullable)
+        flags |= 0x02;
       if (f.autoincrement) {
         flags |= 0x0C;
         PutLe32(d + 19, 1);
         d[23] = 1;
       }
-      if (f.type == '0') flags = 0x05;
+      if (f.type == '0')
+        flags = 0x05;
       d[18] = char(flags);
     }
     offset += f.length;
@@ -593,7 +676,9 @@ std::unique_ptr<DbfFile> DbfFile::Create(const std::filesystem::path& path, uint
   return dbf;
 }
 
-void DbfFile::Sync() { file_.Sync(); }
+void DbfFile::Sync() {
+  file_.Sync();
+}
 
 void DbfFile::Close() {
   if (file_.isOpen()) {

@@ -34,11 +34,11 @@ struct DbfField {
   int offset = 0;  // inside the record; byte 0 is the deletion mark
   int length = 0;
   int decimals = 0;
-  uint8_t flags = 0;          // VFP field flags
-  int nullBit = -1;           // bit in _NullFlags marking NULL, -1 when not nullable
-  int varBit = -1;            // bit in _NullFlags of a V/Q field's length marker
-  int32_t autoNext = 0;       // autoincrement: next value
-  uint8_t autoStep = 0;       // autoincrement: step (0 = not autoincrement)
+  uint8_t flags = 0;     // VFP field flags
+  int nullBit = -1;      // bit in _NullFlags marking NULL, -1 when not nullable
+  int varBit = -1;       // bit in _NullFlags of a V/Q field's length marker
+  int32_t autoNext = 0;  // autoincrement: next value
+  uint8_t autoStep = 0;  // autoincrement: step (0 = not autoincrement)
 
   bool nullable() const { return nullBit >= 0; }
   bool autoincrement() const { return autoStep != 0 && (flags & 0x08); }
@@ -67,7 +67,9 @@ class DbfFile {
   const std::string& path() const { return file_.path(); }
   bool writable() const { return file_.writable(); }
   uint8_t version() const { return version_; }
-  bool isVfp() const { return version_ == kVfp || version_ == kVfpAutoinc || version_ == kVfpVarchar; }
+  bool isVfp() const {
+    return version_ == kVfp || version_ == kVfpAutoinc || version_ == kVfpVarchar;
+  }
   uint8_t codePage() const { return codePage_; }
   uint8_t tableFlags() const { return tableFlags_; }
   bool hasMemoFields() const;
@@ -90,9 +92,12 @@ class DbfFile {
   // Reads record `recno` (1-based) into `out` (recordLength bytes).
   void ReadRecord(uint32_t recno, std::string& out) const;
   void WriteRecord(uint32_t recno, std::string_view bytes);
-  // Appends a record: bytes and end-of-file mark, then header date and count.
-  // Autoincrement fields of `bytes` are assigned first (descriptor updated).
-  uint32_t AppendRecord(std::string& bytes);
+  // Gives the autoincrement fields of a new record their values and moves
+  // the descriptors' next values on (written at once).
+  void AssignAutoincrement(std::string& bytes);
+  // Appends a record after the last one the header counts: record bytes and
+  // end-of-file mark first, then header date and count.
+  uint32_t AppendRecord(std::string_view bytes);
   // A record with every field blank (and _NullFlags clear).
   std::string BlankRecord() const;
 

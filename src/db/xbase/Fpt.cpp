@@ -30,7 +30,8 @@ void FptFile::ReadHeader() {
   file_.ReadExact(0, h, 8);
   nextFree_ = GetBe32(h);
   uint32_t bs = GetBe16(h + 6);
-  if (bs == 0) bs = 1;
+  if (bs == 0)
+    bs = 1;
   blockSize_ = bs;
   uint32_t first = (kHeaderSize + blockSize_ - 1) / blockSize_;
   if (nextFree_ < first) {
@@ -78,7 +79,8 @@ uint32_t FptFile::LengthAt(uint32_t block) const {
 }
 
 std::string FptFile::Read(uint32_t block) const {
-  if (block == 0) return {};
+  if (block == 0)
+    return {};
   uint32_t length = LengthAt(block);
   std::string data(length, '\0');
   file_.ReadExact(uint64_t(block) * blockSize_ + 8, data.data(), length);
@@ -86,8 +88,10 @@ std::string FptFile::Read(uint32_t block) const {
 }
 
 uint32_t FptFile::Write(uint32_t oldBlock, std::string_view data) {
-  if (data.empty()) return 0;
-  if (data.size() > kMaxMemo) throw FileError(path(), path() + ": memo grande demais");
+  if (data.empty())
+    return 0;
+  if (data.size() > kMaxMemo)
+    throw FileError(path(), path() + ": memo grande demais");
   std::string image(8, '\0');
   PutBe32(image.data(), kTextBlock);
   PutBe32(image.data() + 4, uint32_t(data.size()));
@@ -108,7 +112,8 @@ uint32_t FptFile::Write(uint32_t oldBlock, std::string_view data) {
   uint32_t at = GetBe32(h);
   uint64_t size = file_.Size();
   uint64_t endBlock = (size + blockSize_ - 1) / blockSize_;
-  if (at < endBlock) at = uint32_t(endBlock);  // never overwrite bytes past a stale pointer
+  if (at < endBlock)
+    at = uint32_t(endBlock);  // never overwrite bytes past a stale pointer
   image.resize(std::size_t(need) * blockSize_, '\0');
   file_.WriteAt(uint64_t(at) * blockSize_, image);
   nextFree_ = at + need;
@@ -117,7 +122,9 @@ uint32_t FptFile::Write(uint32_t oldBlock, std::string_view data) {
   return at;
 }
 
-void FptFile::Sync() { file_.Sync(); }
+void FptFile::Sync() {
+  file_.Sync();
+}
 
 void FptFile::Close() {
   if (file_.isOpen()) {
@@ -134,10 +141,12 @@ uint32_t DecodeMemoPointer(std::string_view b) {
   bool digits = false;
   for (char c : b) {
     if (c == ' ' || c == '\0') {
-      if (digits) break;
+      if (digits)
+        break;
       continue;
     }
-    if (c < '0' || c > '9') throw Error("ponteiro de memo inválido");
+    if (c < '0' || c > '9')
+      throw Error("ponteiro de memo inválido");
     v = v * 10 + uint32_t(c - '0');
     digits = true;
   }
@@ -151,9 +160,11 @@ std::string EncodeMemoPointer(uint32_t block, int fieldLength) {
     return s;
   }
   std::string s(std::size_t(fieldLength), ' ');
-  if (block == 0) return s;
+  if (block == 0)
+    return s;
   std::string d = std::to_string(block);
-  if (d.size() > s.size()) throw Error("ponteiro de memo grande demais");
+  if (d.size() > s.size())
+    throw Error("ponteiro de memo grande demais");
   s.replace(s.size() - d.size(), d.size(), d);
   return s;
 }

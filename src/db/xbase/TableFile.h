@@ -65,14 +65,16 @@ inline uint16_t GetBe16(const char* p) {
   return uint16_t(b[0] << 8 | b[1]);
 }
 inline void PutLe32(char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = char(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    p[i] = char(v >> (8 * i));
 }
 inline void PutLe16(char* p, uint16_t v) {
   p[0] = char(v);
   p[1] = char(v >> 8);
 }
 inline void PutBe32(char* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = char(v >> (8 * (3 - i)));
+  for (int i = 0; i < 4; ++i)
+    p[i] = char(v >> (8 * (3 - i)));
 }
 inline void PutBe16(char* p, uint16_t v) {
   p[0] = char(v >> 8);
