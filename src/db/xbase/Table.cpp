@@ -507,8 +507,8 @@ void Table::Commit(bool isNew) {
     const TagInfo& info = cdx_->tags()[i];
     bool strict = info.candidate || (info.unique && options_.rejectUniqueDuplicates);
     if (strict && cdx_->HasKey(int(i), *c.newKey)) {
-      throw Error(path_.string() + ": chave duplicada na tag " + info.name + " (" + info.keyExpr +
-                  ")");
+      throw DuplicateKey(path_.string() + ": chave duplicada na tag " + info.name + " (" +
+                         info.keyExpr + ")");
     }
   }
 

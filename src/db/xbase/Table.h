@@ -23,6 +23,12 @@
 
 namespace cau::xbase {
 
+// A write refused because a candidate (or, when asked, unique) tag holds the key.
+class DuplicateKey : public Error {
+ public:
+  using Error::Error;
+};
+
 // A record image as the expressions read it.
 class RecordImage : public ExprRecord {
  public:
