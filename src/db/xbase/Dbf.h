@@ -101,6 +101,8 @@ class DbfFile {
   // A record with every field blank (and _NullFlags clear).
   std::string BlankRecord() const;
 
+  void SetTableFlags(uint8_t flags);
+
   void Sync();
   void Close();
 

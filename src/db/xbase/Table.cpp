@@ -88,69 +88,79 @@ std::unique_ptr<Table> Table::Open(const std::filesystem::path& dbfPath, Options
   return t;
 }
 
+TableTag MakeTableTag(const DbfFile& dbf, const TagInfo& info) {
+  std::vector<FieldDef> defs = dbf.fieldDefs();
+  TableTag tag;
+  tag.name = info.name;
+  tag.keyLength = info.keyLength;
+  tag.nullable = info.nullable;
+  try {
+    if (!info.collation.empty()) {
+      throw Error("ordenação " + info.collation + " não suportada");
+    }
+    tag.key = Expression::Compile(info.keyExpr, defs);
+    if (info.hasFor || !info.forExpr.empty()) {
+      tag.forExpr = Expression::Compile(info.forExpr, defs);
+      if (tag.forExpr->type() != ValueType::Logical) {
+        throw Error("a condição FOR '" + info.forExpr + "' não é lógica");
+      }
+    }
+    int single = tag.key->singleField();
+    int valueLength = info.keyLength - (info.nullable ? 1 : 0);
+    switch (tag.key->type()) {
+      case ValueType::Character:
+        break;
+      case ValueType::Numeric: {
+        bool intKey = single >= 0 && defs[std::size_t(single)].type == 'I' && valueLength == 4;
+        if (valueLength != 8 && !intKey) throw Error("chave numérica de tamanho inesperado");
+        if (single >= 0 && defs[std::size_t(single)].type == 'Y') {
+          throw Error("chave de campo moeda (Y) não suportada");
+        }
+        break;
+      }
+      case ValueType::Date:
+        if (single >= 0 && defs[std::size_t(single)].type == 'T') {
+          throw Error("chave de campo data-hora (T) não suportada");
+        }
+        if (valueLength != 8) throw Error("chave de data de tamanho inesperado");
+        break;
+      case ValueType::Logical:
+        if (valueLength != 1) throw Error("chave lógica de tamanho inesperado");
+        break;
+    }
+    if (info.nullable) {
+      if (single < 0) throw Error("chave anulável sobre uma expressão composta");
+      if (dbf.fields()[std::size_t(single)].nullable()) tag.nullField = single;
+    }
+  } catch (const Error& e) {
+    tag.key.reset();
+    tag.forExpr.reset();
+    tag.problem = "a tag " + info.name + " (expressão '" + info.keyExpr + "'" +
+                  (info.forExpr.empty() ? "" : " FOR '" + info.forExpr + "'") +
+                  ") não pode ser avaliada: " + e.what();
+  }
+  return tag;
+}
+
+std::optional<std::string> TagKey(const DbfFile& dbf, const TableTag& t,
+                                  const RecordImage& record) {
+  if (!t.key) throw Error(t.problem);
+  if (t.forExpr && !t.forExpr->Evaluate(record).logical) return std::nullopt;
+  if (t.nullField >= 0 &&
+      FieldIsNull(dbf, dbf.fields()[std::size_t(t.nullField)], record.bytes())) {
+    return NullKey(t.keyLength);
+  }
+  return EncodeKey(t.key->Evaluate(record), t.keyLength, t.nullable);
+}
+
 void Table::LoadTags() {
   tags_.clear();
-  if (!cdx_)
-    return;
-  std::vector<FieldDef> defs = dbf_->fieldDefs();
+  if (!cdx_) return;
   for (const TagInfo& info : cdx_->tags()) {
-    TableTag tag;
-    tag.name = info.name;
-    tag.keyLength = info.keyLength;
-    tag.nullable = info.nullable;
-    try {
-      if (!info.collation.empty()) {
-        throw Error("ordenação " + info.collation + " não suportada");
-      }
-      tag.key = Expression::Compile(info.keyExpr, defs);
-      if (info.hasFor || !info.forExpr.empty()) {
-        tag.forExpr = Expression::Compile(info.forExpr, defs);
-        if (tag.forExpr->type() != ValueType::Logical) {
-          throw Error("a condição FOR '" + info.forExpr + "' não é lógica");
-        }
-      }
-      int single = tag.key->singleField();
-      int valueLength = info.keyLength - (info.nullable ? 1 : 0);
-      switch (tag.key->type()) {
-        case ValueType::Character:
-          break;
-        case ValueType::Numeric: {
-          bool intKey = single >= 0 && defs[std::size_t(single)].type == 'I' && valueLength == 4;
-          if (valueLength != 8 && !intKey)
-            throw Error("chave numérica de tamanho inesperado");
-          if (single >= 0 && defs[std::size_t(single)].type == 'Y') {
-            throw Error("chave de campo moeda (Y) não suportada");
-          }
-          break;
-        }
-        case ValueType::Date:
-          if (single >= 0 && defs[std::size_t(single)].type == 'T') {
-            throw Error("chave de campo data-hora (T) não suportada");
-          }
-          if (valueLength != 8)
-            throw Error("chave de data de tamanho inesperado");
-          break;
-        case ValueType::Logical:
-          if (valueLength != 1)
-            throw Error("chave lógica de tamanho inesperado");
-          break;
-      }
-      if (info.nullable) {
-        if (single < 0)
-          throw Error("chave anulável sobre uma expressão composta");
-        if (dbf_->fields()[std::size_t(single)].nullable())
-          tag.nullField = single;
-      }
-    } catch (const Error& e) {
-      tag.key.reset();
-      tag.forExpr.reset();
-      tag.problem = "a tag " + info.name + " (expressão '" + info.keyExpr + "'" +
-                    (info.forExpr.empty() ? "" : " FOR '" + info.forExpr + "'") +
-                    ") não pode ser avaliada: " + e.what();
-      if (!readOnly_) {
-        readOnly_ = true;
-        readOnlyReason_ = path_.string() + ": somente leitura: " + tag.problem;
-      }
+    TableTag tag = MakeTableTag(*dbf_, info);
+    if (!tag.problem.empty() && !readOnly_) {
+      readOnly_ = true;
+      readOnlyReason_ = path_.string() + ": somente leitura: " + tag.problem;
     }
     tags_.push_back(std::move(tag));
   }
@@ -179,21 +189,6 @@ void Table::SelectTag(int tag) {
     cursor_.emplace(cdx_->OpenCursor(selected_));
   if (!eof_)
     Go(recno_);
-}
-
-std::optional<std::string> Table::KeyOf(int tag, const ExprRecord& record) const {
-  const TableTag& t = tags_[std::size_t(tag)];
-  if (!t.key)
-    throw Error(t.problem);
-  if (t.forExpr && !t.forExpr->Evaluate(record).logical)
-    return std::nullopt;
-  if (t.nullField >= 0) {
-    auto* image = dynamic_cast<const RecordImage*>(&record);
-    if (image && FieldIsNull(*dbf_, dbf_->fields()[std::size_t(t.nullField)], image->bytes())) {
-      return NullKey(t.keyLength);
-    }
-  }
-  return EncodeKey(t.key->Evaluate(record), t.keyLength, t.nullable);
 }
 
 // ---- moves ----

@@ -56,6 +56,14 @@ struct TableTag {
   int nullField = -1;  // the nullable field whose NULL gives the null key
 };
 
+// How the table evaluates the tag `info` over the fields of `dbf`; a tag it
+// cannot evaluate exactly gets an empty key and a problem text.
+TableTag MakeTableTag(const DbfFile& dbf, const TagInfo& info);
+// The key bytes of `tag` for `record`, nullopt when its FOR clause is false.
+// Throws cau::Error when the tag cannot be evaluated.
+std::optional<std::string> TagKey(const DbfFile& dbf, const TableTag& tag,
+                                  const RecordImage& record);
+
 class Table {
  public:
   struct Options {
@@ -95,7 +103,9 @@ class Table {
   void SelectTag(int tag);  // -1: record order
   int selectedTag() const { return selected_; }
   // The key bytes of `tag` for the current record (nullopt when FOR is false).
-  std::optional<std::string> KeyOf(int tag, const ExprRecord& record) const;
+  std::optional<std::string> KeyOf(int tag, const RecordImage& record) const {
+    return TagKey(*dbf_, tags_[std::size_t(tag)], record);
+  }
 
   // Moves. Each first writes a changed current record.
   void GoTop();
