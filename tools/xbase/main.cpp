@@ -46,7 +46,8 @@ std::string Hex(std::string_view bytes) {
 
 std::string RTrim(std::string_view s) {
   std::size_t e = s.size();
-  while (e > 0 && (s[e - 1] == ' ' || s[e - 1] == '\0')) --e;
+  while (e > 0 && (s[e - 1] == ' ' || s[e - 1] == '\0'))
+    --e;
   return std::string(s.substr(0, e));
 }
 
@@ -62,7 +63,8 @@ std::string IsoDate(int32_t julian) {
 // blanks, numbers, ISO dates, booleans; null for NULL and blank values.
 json FieldJson(const Table& t, int i) {
   const DbfField& f = t.fields()[std::size_t(i)];
-  if (t.IsNull(i)) return nullptr;
+  if (t.IsNull(i))
+    return nullptr;
   std::string_view raw = t.RawField(i);
   switch (f.type) {
     case 'C':
@@ -75,18 +77,21 @@ json FieldJson(const Table& t, int i) {
       return Hex(t.MemoText(i));
     case 'N':
     case 'F':
-      if (raw.find_first_not_of(' ') == std::string_view::npos) return nullptr;
+      if (raw.find_first_not_of(' ') == std::string_view::npos)
+        return nullptr;
       return t.FieldValue(i).number;
     case 'D': {
       Value v = t.FieldValue(i);
       return v.julian == 0 ? json(nullptr) : json(IsoDate(v.julian));
     }
     case 'L':
-      if (raw[0] == ' ' || raw[0] == '?') return nullptr;
+      if (raw[0] == ' ' || raw[0] == '?')
+        return nullptr;
       return t.FieldValue(i).logical;
     case 'T': {
       Value v = t.FieldValue(i);
-      if (v.julian == 0) return nullptr;
+      if (v.julian == 0)
+        return nullptr;
       auto ms = int64_t(v.number);
       char buf[40];
       std::snprintf(buf, sizeof buf, "%sT%02d:%02d:%02d", IsoDate(v.julian).c_str(),
@@ -141,22 +146,27 @@ int Info(const fs::path& file) {
                              {"decimals", f.decimals},
                              {"nullable", f.nullable()}});
   }
-  if (t->fpt()) out["memo"] = {{"file", t->fpt()->path()}, {"blockSize", t->fpt()->blockSize()}};
+  if (t->fpt())
+    out["memo"] = {{"file", t->fpt()->path()}, {"blockSize", t->fpt()->blockSize()}};
   if (t->cdx()) {
     out["index"] = t->cdx()->path().string();
     for (std::size_t i = 0; i < t->tags().size(); ++i) {
       const TagInfo& info = t->cdx()->tags()[i];
-      json tag = {{"name", info.name},       {"key", info.keyExpr},
+      json tag = {{"name", info.name},           {"key", info.keyExpr},
                   {"keyLength", info.keyLength}, {"unique", info.unique},
                   {"candidate", info.candidate}, {"descending", info.descending}};
-      if (!info.forExpr.empty()) tag["for"] = info.forExpr;
-      if (!info.collation.empty()) tag["collation"] = info.collation;
-      if (!t->tags()[i].problem.empty()) tag["problem"] = t->tags()[i].problem;
+      if (!info.forExpr.empty())
+        tag["for"] = info.forExpr;
+      if (!info.collation.empty())
+        tag["collation"] = info.collation;
+      if (!t->tags()[i].problem.empty())
+        tag["problem"] = t->tags()[i].problem;
       out["tags"].push_back(tag);
     }
   }
   out["readOnly"] = t->readOnly();
-  if (t->readOnly()) out["readOnlyReason"] = t->readOnlyReason();
+  if (t->readOnly())
+    out["readOnlyReason"] = t->readOnlyReason();
   std::cout << out.dump(2) << "\n";
   return 0;
 }
@@ -165,7 +175,8 @@ int Dump(const fs::path& file, const std::string& tagName) {
   auto t = Table::Open(file, Table::Options{.readOnly = true});
   if (!tagName.empty()) {
     int tag = t->FindTag(tagName);
-    if (tag < 0) throw cau::Error(t->path().string() + ": tag " + tagName + " não encontrada");
+    if (tag < 0)
+      throw cau::Error(t->path().string() + ": tag " + tagName + " não encontrada");
     t->SelectTag(tag);
   }
   json records = json::array();
@@ -175,7 +186,8 @@ int Dump(const fs::path& file, const std::string& tagName) {
     r["deleted"] = t->Deleted();
     json values = json::object();
     for (std::size_t i = 0; i < t->fields().size(); ++i) {
-      if (t->fields()[i].type == '0') continue;
+      if (t->fields()[i].type == '0')
+        continue;
       values[t->fields()[i].name] = FieldJson(*t, int(i));
     }
     r["values"] = values;
@@ -187,7 +199,8 @@ int Dump(const fs::path& file, const std::string& tagName) {
 
 bool IsTableFile(const fs::path& p) {
   std::string ext = p.extension().string();
-  for (auto& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+  for (auto& c : ext)
+    c = char(std::tolower(static_cast<unsigned char>(c)));
   return ext == ".dbf";
 }
 
@@ -195,7 +208,8 @@ int Check(const fs::path& target) {
   std::vector<fs::path> files;
   if (fs::is_directory(target)) {
     for (const auto& e : fs::directory_iterator(target)) {
-      if (e.is_regular_file() && IsTableFile(e.path())) files.push_back(e.path());
+      if (e.is_regular_file() && IsTableFile(e.path()))
+        files.push_back(e.path());
     }
     std::sort(files.begin(), files.end());
   } else {
@@ -208,8 +222,10 @@ int Check(const fs::path& target) {
   bool ok = true;
   for (const auto& f : files) {
     CheckReport report = CheckTable(f);
-    for (const auto& n : report.notes) std::cout << "nota: " << n << "\n";
-    for (const auto& p : report.problems) std::cout << "ERRO: " << p << "\n";
+    for (const auto& n : report.notes)
+      std::cout << "nota: " << n << "\n";
+    for (const auto& p : report.problems)
+      std::cout << "ERRO: " << p << "\n";
     std::cout << f.string() << ": " << (report.ok() ? "ok" : "com problemas") << "\n";
     ok = ok && report.ok();
   }
@@ -220,7 +236,8 @@ DbfFile::NewField FieldFromJson(const json& j) {
   DbfFile::NewField f;
   f.name = j.at("name").get<std::string>();
   std::string type = j.at("type").get<std::string>();
-  if (type.size() != 1) throw cau::Error("tipo de campo inválido: " + type);
+  if (type.size() != 1)
+    throw cau::Error("tipo de campo inválido: " + type);
   f.type = type[0];
   f.length = j.value("length", 0);
   f.decimals = j.value("decimals", 0);
@@ -234,7 +251,8 @@ DbfFile::NewField FieldFromJson(const json& j) {
 //  "tags": [{"name","key","for","unique","candidate","descending"}...]}
 int Create(const fs::path& schemaFile, const fs::path& dir) {
   std::ifstream in(schemaFile);
-  if (!in) throw cau::FileError(schemaFile.string(), schemaFile.string() + ": não foi possível ler");
+  if (!in)
+    throw cau::FileError(schemaFile.string(), schemaFile.string() + ": não foi possível ler");
   json j;
   try {
     j = json::parse(in);
@@ -260,7 +278,8 @@ int Create(const fs::path& schemaFile, const fs::path& dir) {
     }
     s.codePage = j.value("codePage", uint8_t(0x03));
     s.memoBlockSize = j.value("memoBlockSize", 64u);
-    for (const json& f : j.at("fields")) s.fields.push_back(FieldFromJson(f));
+    for (const json& f : j.at("fields"))
+      s.fields.push_back(FieldFromJson(f));
     for (const json& t : j.value("tags", json::array())) {
       s.tags.push_back(TagSchema{t.at("name").get<std::string>(), t.at("key").get<std::string>(),
                                  t.value("for", std::string()), t.value("unique", false),
@@ -278,18 +297,24 @@ int Create(const fs::path& schemaFile, const fs::path& dir) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  if (args.empty()) return Usage();
+  if (args.empty())
+    return Usage();
   try {
     const std::string& cmd = args[0];
-    if (cmd == "info" && args.size() == 2) return Info(args[1]);
-    if (cmd == "dump" && args.size() == 2) return Dump(args[1], "");
-    if (cmd == "dump" && args.size() == 4 && args[2] == "--tag") return Dump(args[1], args[3]);
-    if (cmd == "check" && args.size() == 2) return Check(args[1]);
+    if (cmd == "info" && args.size() == 2)
+      return Info(args[1]);
+    if (cmd == "dump" && args.size() == 2)
+      return Dump(args[1], "");
+    if (cmd == "dump" && args.size() == 4 && args[2] == "--tag")
+      return Dump(args[1], args[3]);
+    if (cmd == "check" && args.size() == 2)
+      return Check(args[1]);
     if (cmd == "reindex" && args.size() == 2) {
       Reindex(args[1]);
       return 0;
     }
-    if (cmd == "create" && args.size() == 3) return Create(args[1], args[2]);
+    if (cmd == "create" && args.size() == 3)
+      return Create(args[1], args[2]);
     return Usage();
   } catch (const std::exception& e) {
     std::cerr << "xbase: " << e.what() << "\n";

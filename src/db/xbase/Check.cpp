@@ -48,7 +48,8 @@ void CheckRecords(const Table& table, CheckReport& report) {
   std::string record;
   std::size_t listed = 0;
   auto problem = [&](std::string text) {
-    if (++listed <= kMaxPerTag * 5) report.problems.push_back(dbf.path() + ": " + text);
+    if (++listed <= kMaxPerTag * 5)
+      report.problems.push_back(dbf.path() + ": " + text);
   };
   for (uint32_t r = 1; r <= dbf.recordCount(); ++r) {
     dbf.ReadRecord(r, record);
@@ -58,16 +59,20 @@ void CheckRecords(const Table& table, CheckReport& report) {
       problem("registro " + std::to_string(r) + ": marca de exclusão inválida " + buf);
     }
     for (const DbfField& f : dbf.fields()) {
-      if (!f.isMemo()) continue;
-      std::string_view bytes = std::string_view(record).substr(std::size_t(f.offset), std::size_t(f.length));
+      if (!f.isMemo())
+        continue;
+      std::string_view bytes =
+          std::string_view(record).substr(std::size_t(f.offset), std::size_t(f.length));
       uint32_t block = 0;
       try {
         block = DecodeMemoPointer(bytes);
       } catch (const Error&) {
-        problem("registro " + std::to_string(r) + ", campo " + f.name + ": ponteiro de memo inválido");
+        problem("registro " + std::to_string(r) + ", campo " + f.name +
+                ": ponteiro de memo inválido");
         continue;
       }
-      if (block == 0) continue;
+      if (block == 0)
+        continue;
       if (!fpt) {
         problem("registro " + std::to_string(r) + ": memo sem arquivo de memos");
         continue;
@@ -87,7 +92,8 @@ void CheckRecords(const Table& table, CheckReport& report) {
     }
   }
   // Two memos sharing blocks: rewriting one in place would overwrite the other.
-  std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.first < b.first; });
+  std::sort(spans.begin(), spans.end(),
+            [](const Span& a, const Span& b) { return a.first < b.first; });
   for (std::size_t i = 1; i < spans.size(); ++i) {
     if (spans[i].first < spans[i - 1].first + spans[i - 1].count) {
       problem("os memos dos registros " + std::to_string(spans[i - 1].recno) + " e " +
@@ -110,10 +116,12 @@ void CheckTag(const Table& table, int index, CheckReport& report) {
   }
   std::size_t listed = 0;
   auto problem = [&](const std::string& text) {
-    if (++listed <= kMaxPerTag) report.problems.push_back(where + text);
+    if (++listed <= kMaxPerTag)
+      report.problems.push_back(where + text);
   };
   for (std::size_t i = 1; i < actual.size(); ++i) {
-    bool inOrder = info.descending ? Less(actual[i], actual[i - 1]) : Less(actual[i - 1], actual[i]);
+    bool inOrder =
+        info.descending ? Less(actual[i], actual[i - 1]) : Less(actual[i - 1], actual[i]);
     if (!inOrder) {
       problem("fora de ordem na posição " + std::to_string(i + 1) + " (registro " +
               std::to_string(actual[i].second) + ")");
@@ -135,13 +143,15 @@ void CheckTag(const Table& table, int index, CheckReport& report) {
       problem("registro " + std::to_string(r) + ": " + e.what());
       continue;
     }
-    if (!key) continue;
+    if (!key)
+      continue;
     auto [it, fresh] = firstOfKey.emplace(*key, r);
     if (!fresh && info.candidate) {
       problem("chave " + ShowKey(*key) + " repetida nos registros " + std::to_string(it->second) +
               " e " + std::to_string(r) + " de uma tag candidata");
     }
-    if (!fresh && info.unique) continue;
+    if (!fresh && info.unique)
+      continue;
     expected.emplace_back(std::move(*key), r);
   }
   std::sort(expected.begin(), expected.end(), Less);
@@ -180,7 +190,8 @@ CheckReport CheckTable(const std::filesystem::path& dbfPath) {
       for (const std::string& p : table->cdx()->CheckStructure()) {
         report.problems.push_back(table->cdx()->path().string() + ": " + p);
       }
-      for (std::size_t i = 0; i < table->tags().size(); ++i) CheckTag(*table, int(i), report);
+      for (std::size_t i = 0; i < table->tags().size(); ++i)
+        CheckTag(*table, int(i), report);
     }
   } catch (const std::exception& e) {
     report.problems.push_back(e.what());

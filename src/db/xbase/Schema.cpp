@@ -21,7 +21,8 @@ bool UpperExtension(const std::filesystem::path& p) {
 std::filesystem::path IndexPathOf(const std::filesystem::path& dbfPath) {
   std::string stem = dbfPath.stem().string();
   auto found = FindFileNoCase(dbfPath.parent_path(), stem + ".cdx");
-  if (!found.empty()) return found;
+  if (!found.empty())
+    return found;
   return dbfPath.parent_path() / (stem + (UpperExtension(dbfPath) ? ".CDX" : ".cdx"));
 }
 
@@ -33,7 +34,8 @@ std::vector<std::pair<std::string, uint32_t>> TagEntries(const DbfFile& dbf, con
   for (uint32_t r = 1; r <= dbf.recordCount(); ++r) {
     dbf.ReadRecord(r, record);
     auto key = TagKey(dbf, tag, RecordImage(dbf, record, r));
-    if (key) out.emplace_back(std::move(*key), r);
+    if (key)
+      out.emplace_back(std::move(*key), r);
   }
   return out;
 }
@@ -48,7 +50,8 @@ std::vector<TagSpec> TagSpecs(const DbfFile& dbf, const std::vector<TagSchema>& 
       Expression key = Expression::Compile(t.keyExpr, defs);
       if (!t.forExpr.empty()) {
         Expression f = Expression::Compile(t.forExpr, defs);
-        if (f.type() != ValueType::Logical) throw Error("a condição FOR não é lógica");
+        if (f.type() != ValueType::Logical)
+          throw Error("a condição FOR não é lógica");
       }
       TagSpec s;
       s.name = t.name;
@@ -108,15 +111,16 @@ void BuildStructuralIndex(const std::filesystem::path& dbfPath,
     for (std::size_t i = 0; i < specs.size(); ++i) {
       cdx->SetKeyType(int(i), specs[i].keyType);
       TableTag tag = MakeTableTag(*dbf, cdx->tags()[i]);
-      if (!tag.problem.empty()) throw Error(tag.problem);
+      if (!tag.problem.empty())
+        throw Error(tag.problem);
       cdx->Build(int(i), TagEntries(*dbf, tag));
     }
     cdx->Close();
   }
   std::filesystem::rename(temp, target, ec);
   if (ec) {
-    throw FileError(target.string(), target.string() + ": não foi possível substituir o índice: " +
-                                         ec.message());
+    throw FileError(target.string(),
+                    target.string() + ": não foi possível substituir o índice: " + ec.message());
   }
   if (!(dbf->tableFlags() & kFlagStructuralCdx)) {
     dbf->SetTableFlags(uint8_t(dbf->tableFlags() | kFlagStructuralCdx));
@@ -130,14 +134,15 @@ void Reindex(const std::filesystem::path& dbfPath) {
   {
     auto table = Table::Open(dbfPath, Table::Options{.readOnly = true});
     found = table->path();
-    if (!table->cdx()) throw Error(found.string() + ": a tabela não tem índice estrutural");
+    if (!table->cdx())
+      throw Error(found.string() + ": a tabela não tem índice estrutural");
     for (std::size_t i = 0; i < table->tags().size(); ++i) {
       const TagInfo& info = table->cdx()->tags()[i];
       if (!table->tags()[i].problem.empty()) {
         throw Error(found.string() + ": não é possível reindexar: " + table->tags()[i].problem);
       }
-      tags.push_back(
-          TagSchema{info.name, info.keyExpr, info.forExpr, info.unique, info.candidate, info.descending});
+      tags.push_back(TagSchema{info.name, info.keyExpr, info.forExpr, info.unique, info.candidate,
+                               info.descending});
     }
     table->Close();
   }
@@ -147,24 +152,29 @@ void Reindex(const std::filesystem::path& dbfPath) {
 std::filesystem::path CreateTable(const std::filesystem::path& dir, const std::string& baseName,
                                   const TableSchema& schema) {
   bool memo = false;
-  for (const auto& f : schema.fields) memo = memo || f.type == 'M' || f.type == 'm';
+  for (const auto& f : schema.fields)
+    memo = memo || f.type == 'M' || f.type == 'm';
   std::filesystem::path dbfPath = dir / (baseName + ".DBF");
   std::filesystem::path fptPath = dir / (baseName + ".FPT");
   for (const char* ext : {".dbf", ".fpt", ".cdx"}) {
     auto existing = FindFileNoCase(dir, baseName + ext);
-    if (!existing.empty()) throw FileError(existing.string(), existing.string() + ": já existe");
+    if (!existing.empty())
+      throw FileError(existing.string(), existing.string() + ": já existe");
   }
   if (memo && (schema.version == kDbaseIII || schema.version == kDbaseIIIMemo)) {
     throw Error(dbfPath.string() + ": memos exigem uma tabela FoxPro (0xF5) ou VFP");
   }
-  bool vfp = schema.version == kVfp || schema.version == kVfpAutoinc || schema.version == kVfpVarchar;
+  bool vfp =
+      schema.version == kVfp || schema.version == kVfpAutoinc || schema.version == kVfpVarchar;
   uint8_t flags = memo && vfp ? kFlagMemo : 0;
   try {
     auto dbf = DbfFile::Create(dbfPath, schema.version, schema.codePage, flags, schema.fields);
     TagSpecs(*dbf, schema.tags);  // every tag must compile before anything else is written
     dbf->Close();
-    if (memo) FptFile::Create(fptPath, schema.memoBlockSize)->Close();
-    if (!schema.tags.empty()) BuildStructuralIndex(dbfPath, schema.tags);
+    if (memo)
+      FptFile::Create(fptPath, schema.memoBlockSize)->Close();
+    if (!schema.tags.empty())
+      BuildStructuralIndex(dbfPath, schema.tags);
   } catch (...) {
     std::error_code ec;
     std::filesystem::remove(dbfPath, ec);
