@@ -50,11 +50,13 @@ struct Node;
 
 class Expression {
  public:
-  // Parses and type-checks `text` against the table's fields. Field names are
+  // Parses and type-checks `text` (bytes of the table's code page, as the
+  // index stores them) against the table's fields. Field names are
   // case-insensitive; a name longer than 10 characters matches the field that
   // holds its first 10 (tables store names cut to 10). A field may carry an
   // alias prefix "alias.name" or "alias->name": when `alias` is given it must
-  // match (case-insensitively), when empty any alias except "M" is accepted.
+  // match (case-insensitively), when empty any alias is accepted; "m." is a
+  // memory variable unless the table's alias is M. Messages are UTF-8.
   // Throws ExprError for anything it cannot evaluate exactly: unknown or
   // session-dependent functions (DTOC, TTOC without 1), user functions, macros,
   // memory variables, type errors, non-constant length arguments, a DateTime
