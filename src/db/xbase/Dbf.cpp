@@ -676,6 +676,12 @@ std::unique_ptr<DbfFile> DbfFile::Create(const std::filesystem::path& path, uint
   return dbf;
 }
 
+void DbfFile::SetTableFlags(uint8_t flags) {
+  char b = char(flags);
+  file_.WriteAt(28, std::string_view(&b, 1));
+  tableFlags_ = flags;
+}
+
 void DbfFile::Sync() {
   file_.Sync();
 }
