@@ -42,8 +42,13 @@ std::unique_ptr<Table> Table::Open(const std::filesystem::path& dbfPath, Options
   // writing only when the whole table can be maintained.
   t->dbf_ = DbfFile::Open(found, false);
   std::filesystem::path memoPath, cdxPath;
+  // A database container keeps its memos in .DCT and its index in .DCX.
+  std::string ext = found.extension().string();
+  bool container = ext.size() == 4 && (ext[3] == 'c' || ext[3] == 'C');
+  const char* memoExt = container ? ".dct" : ".fpt";
+  const char* indexExt = container ? ".dcx" : ".cdx";
   if (t->dbf_->hasMemoFields()) {
-    memoPath = FindFileNoCase(dir, Stem(found) + ".fpt");
+    memoPath = FindFileNoCase(dir, Stem(found) + memoExt);
     if (memoPath.empty()) {
       bool dbt = !FindFileNoCase(dir, Stem(found) + ".dbt").empty();
       throw FileError(found.string(),
@@ -52,7 +57,7 @@ std::unique_ptr<Table> Table::Open(const std::filesystem::path& dbfPath, Options
     }
     t->fpt_ = FptFile::Open(memoPath, false);
   }
-  cdxPath = FindFileNoCase(dir, Stem(found) + ".cdx");
+  cdxPath = FindFileNoCase(dir, Stem(found) + indexExt);
   if (cdxPath.empty() && (t->dbf_->tableFlags() & kFlagStructuralCdx)) {
     throw FileError(found.string(), found.string() + ": índice estrutural (.CDX) não encontrado");
   }
@@ -112,7 +117,8 @@ TableTag MakeTableTag(const DbfFile& dbf, const TagInfo& info) {
         break;
       case ValueType::Numeric: {
         bool intKey = single >= 0 && defs[std::size_t(single)].type == 'I' && valueLength == 4;
-        if (valueLength != 8 && !intKey) throw Error("chave numérica de tamanho inesperado");
+        if (valueLength != 8 && !intKey)
+          throw Error("chave numérica de tamanho inesperado");
         if (single >= 0 && defs[std::size_t(single)].type == 'Y') {
           throw Error("chave de campo moeda (Y) não suportada");
         }
@@ -122,15 +128,19 @@ TableTag MakeTableTag(const DbfFile& dbf, const TagInfo& info) {
         if (single >= 0 && defs[std::size_t(single)].type == 'T') {
           throw Error("chave de campo data-hora (T) não suportada");
         }
-        if (valueLength != 8) throw Error("chave de data de tamanho inesperado");
+        if (valueLength != 8)
+          throw Error("chave de data de tamanho inesperado");
         break;
       case ValueType::Logical:
-        if (valueLength != 1) throw Error("chave lógica de tamanho inesperado");
+        if (valueLength != 1)
+          throw Error("chave lógica de tamanho inesperado");
         break;
     }
     if (info.nullable) {
-      if (single < 0) throw Error("chave anulável sobre uma expressão composta");
-      if (dbf.fields()[std::size_t(single)].nullable()) tag.nullField = single;
+      if (single < 0)
+        throw Error("chave anulável sobre uma expressão composta");
+      if (dbf.fields()[std::size_t(single)].nullable())
+        tag.nullField = single;
     }
   } catch (const Error& e) {
     tag.key.reset();
@@ -144,8 +154,10 @@ TableTag MakeTableTag(const DbfFile& dbf, const TagInfo& info) {
 
 std::optional<std::string> TagKey(const DbfFile& dbf, const TableTag& t,
                                   const RecordImage& record) {
-  if (!t.key) throw Error(t.problem);
-  if (t.forExpr && !t.forExpr->Evaluate(record).logical) return std::nullopt;
+  if (!t.key)
+    throw Error(t.problem);
+  if (t.forExpr && !t.forExpr->Evaluate(record).logical)
+    return std::nullopt;
   if (t.nullField >= 0 &&
       FieldIsNull(dbf, dbf.fields()[std::size_t(t.nullField)], record.bytes())) {
     return NullKey(t.keyLength);
@@ -155,7 +167,8 @@ std::optional<std::string> TagKey(const DbfFile& dbf, const TableTag& t,
 
 void Table::LoadTags() {
   tags_.clear();
-  if (!cdx_) return;
+  if (!cdx_)
+    return;
   for (const TagInfo& info : cdx_->tags()) {
     TableTag tag = MakeTableTag(*dbf_, info);
     if (!tag.problem.empty() && !readOnly_) {
@@ -317,6 +330,12 @@ void Table::Go(uint32_t recno) {
     return SetEofState();
   LoadRecord(recno);
   if (selected_ >= 0) {
+    if (!tags_[std::size_t(selected_)].key) {
+      // A key the engine cannot compute: find the record by walking the tag.
+      for (bool ok = cursor_->First(); ok && cursor_->RecNo() != recno; ok = cursor_->Next()) {
+      }
+      return;
+    }
     std::optional<std::string> key = KeyOf(selected_, current());
     if (key) {
       cursor_->SeekExact(*key, recno);
