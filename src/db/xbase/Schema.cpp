@@ -109,7 +109,6 @@ void BuildStructuralIndex(const std::filesystem::path& dbfPath,
   {
     auto cdx = CdxFile::Create(temp, specs);
     for (std::size_t i = 0; i < specs.size(); ++i) {
-      cdx->SetKeyType(int(i), specs[i].keyType);
       TableTag tag = MakeTableTag(*dbf, cdx->tags()[i]);
       if (!tag.problem.empty())
         throw Error(tag.problem);
