@@ -120,6 +120,7 @@ class CdxStore {
     bool dirty;
   };
   std::unordered_map<uint32_t, Cached> cache;
+  std::set<uint32_t> dirty;         // pages to write at the next flush
   std::vector<uint32_t> freePages;  // abandoned pages we may reuse
 
   [[noreturn]] void Corrupt(const std::string& what) const {
@@ -181,7 +182,10 @@ class CdxStore {
         .first->second.node;
   }
 
-  void MarkDirty(uint32_t offset) { cache.at(offset).dirty = true; }
+  void MarkDirty(uint32_t offset) {
+    cache.at(offset).dirty = true;
+    dirty.insert(offset);
+  }
 
   uint32_t Allocate(const TagInfo& t, CdxNode node) {
     uint32_t offset;
@@ -195,11 +199,13 @@ class CdxStore {
       fileSize += kCdxPageSize;
     }
     cache.insert_or_assign(offset, Cached{std::move(node), t.keyLength, t.fill, true});
+    dirty.insert(offset);
     return offset;
   }
 
   void Release(uint32_t offset) {
     cache.erase(offset);
+    dirty.erase(offset);
     freePages.push_back(offset);
   }
 
@@ -212,7 +218,8 @@ class CdxStore {
 
   // Root-to-leaf path: in each branch the first entry not `less` than the
   // target (the last one if all are), in the leaf the first such position.
-  std::vector<Step> Descend(const TagInfo& t, const std::function<bool(const CdxEntry&)>& less) {
+  template <typename Less>
+  std::vector<Step> Descend(const TagInfo& t, Less less) {
     std::vector<Step> path;
     uint32_t page = t.rootPage;
     for (;;) {
@@ -324,8 +331,8 @@ class CdxStore {
     return {e.key, e.recno, 0};
   }
 
-  bool Overflows(const TagInfo& t, const CdxNode& n) const {
-    return n.leaf() ? !LeafFits(n.entries, t.keyLength, t.fill)
+  static bool Overflows(const TagInfo& t, CdxNode& n) {
+    return n.leaf() ? LeafSize(n, t.keyLength, t.fill) > kLeafSpace
                     : n.entries.size() > BranchCapacity(t.keyLength);
   }
 
@@ -363,6 +370,7 @@ class CdxStore {
     const uint32_t fresh = Allocate(t, std::move(lower));
     CdxNode& upper = Node(t, page);  // same object; the cache keeps references stable
     upper.entries.erase(upper.entries.begin(), upper.entries.begin() + at);
+    upper.packedKeys = -1;
     upper.left = fresh;
     MarkDirty(page);
     if (oldLeft != kCdxNone) {
@@ -458,7 +466,7 @@ class CdxStore {
     if (idx < static_cast<int>(leaf.entries.size()) && leaf.entries[idx].key == key &&
         leaf.entries[idx].recno == recno)
       return false;
-    leaf.entries.insert(leaf.entries.begin() + idx, CdxEntry{std::string(key), recno, 0});
+    LeafInsert(leaf, static_cast<std::size_t>(idx), CdxEntry{std::string(key), recno, 0}, t.fill);
     MarkDirty(path.back().page);
     ++generation;
     Repair(t, path);
@@ -472,7 +480,7 @@ class CdxStore {
     if (idx >= static_cast<int>(leaf.entries.size()) || leaf.entries[idx].key != key ||
         leaf.entries[idx].recno != recno)
       return false;
-    leaf.entries.erase(leaf.entries.begin() + idx);
+    LeafErase(leaf, static_cast<std::size_t>(idx), t.fill);
     MarkDirty(path.back().page);
     ++generation;
     Repair(t, path);
@@ -512,16 +520,24 @@ class CdxStore {
     {
       CdxNode cur;
       cur.attr = kAttrLeaf;
+      int stored = 0;  // key bytes of the entries in `cur`
+      uint32_t maxRecno = 0;
       for (auto& e : sorted) {
-        cur.entries.push_back(std::move(e));
-        if (cur.entries.size() > 1 && !LeafFits(cur.entries, t.keyLength, t.fill)) {
-          CdxEntry moved = std::move(cur.entries.back());
-          cur.entries.pop_back();
+        const std::string* prev = cur.entries.empty() ? nullptr : &cur.entries.back().key;
+        const int more = LeafStoredBytes(e.key, prev, t.fill);
+        const uint32_t newMax = std::max(maxRecno, e.recno);
+        const auto count = static_cast<int>(cur.entries.size()) + 1;
+        if (prev && count * LeafEntryWidth(t.keyLength, newMax) + stored + more > kLeafSpace) {
           level.push_back(std::move(cur));
           cur = CdxNode{};
           cur.attr = kAttrLeaf;
-          cur.entries.push_back(std::move(moved));
+          stored = LeafStoredBytes(e.key, nullptr, t.fill);
+          maxRecno = e.recno;
+        } else {
+          stored += more;
+          maxRecno = newMax;
         }
+        cur.entries.push_back(std::move(e));
       }
       if (!cur.entries.empty() || level.empty())
         level.push_back(std::move(cur));
@@ -814,6 +830,7 @@ std::unique_ptr<CdxFile> CdxFile::Create(const std::filesystem::path& path,
   s.diskSize = kHeaderSize;
   auto emptyRoot = [&](const TagInfo& t) {
     s.cache.insert_or_assign(t.rootPage, CdxStore::Cached{CdxNode{}, t.keyLength, t.fill, true});
+    s.dirty.insert(t.rootPage);
   };
   emptyRoot(s.directory);
   for (const auto& t : s.tags)
@@ -885,9 +902,8 @@ void CdxFile::SetKeyType(int tag, ValueType type) {
   const char fill = FillByte(type, !t.collation.empty());
   if (fill == t.fill)
     return;
-  for (const auto& [offset, c] : s.cache)
-    if (c.dirty)
-      throw Error("índice: tipo de chave trocado com alterações pendentes");
+  if (!s.dirty.empty())
+    throw Error("índice: tipo de chave trocado com alterações pendentes");
   t.fill = fill;
   s.cache.clear();
   ++s.generation;
@@ -961,12 +977,9 @@ void CdxFile::Flush(bool sync) {
   if (s.failed)
     throw Error("índice " + s.path.filename().string() + " não gravado: erro anterior");
   std::vector<uint32_t> fresh, changed;
-  for (const auto& [offset, c] : s.cache)
-    if (c.dirty)
-      (offset >= s.diskSize ? fresh : changed).push_back(offset);
+  for (uint32_t offset : s.dirty)  // ascending
+    (offset >= s.diskSize ? fresh : changed).push_back(offset);
   if (!fresh.empty() || !changed.empty() || s.fileSize > s.diskSize) {
-    std::sort(fresh.begin(), fresh.end());
-    std::sort(changed.begin(), changed.end());
     Guarded(s, [&] {
       // New pages first: nothing points at them until the old ones change.
       for (auto* list : {&fresh, &changed}) {
@@ -988,8 +1001,9 @@ void CdxFile::Flush(bool sync) {
       s.WriteAt(8, be, 4);
       return 0;
     });
-    for (auto& [offset, c] : s.cache)
-      c.dirty = false;
+    for (uint32_t offset : s.dirty)
+      s.cache.at(offset).dirty = false;
+    s.dirty.clear();
   }
   if (sync && ::fsync(s.fd.get()) != 0) {
     s.failed = true;
@@ -1137,6 +1151,19 @@ std::vector<std::pair<std::string, uint32_t>> CdxFile::Entries(int tag) const {
   if (t.descending)
     std::reverse(out.begin(), out.end());
   return out;
+}
+
+CdxFile::TagStats CdxFile::Stats(int tag) const {
+  CdxStore& s = *store_;
+  const TagInfo& t = TagAt(s, tag);
+  TagStats stats;
+  std::unordered_set<uint32_t> below;
+  s.CollectBelowRoot(t, t.rootPage, 0, below);
+  stats.pages = static_cast<int>(below.size()) + 1;
+  stats.levels = static_cast<int>(s.Descend(t, [](const CdxEntry&) { return false; }).size());
+  for (CdxPos pos = s.First(t); pos.valid(); pos = {s.Hop(t, pos.page, true), 0})
+    stats.keys += static_cast<long>(s.Node(t, pos.page).entries.size());
+  return stats;
 }
 
 // ---- cursor ---------------------------------------------------------------
