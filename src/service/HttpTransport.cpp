@@ -238,7 +238,7 @@ SoapHttpResponse HttpTransport::Post(const std::string& address, const std::stri
       if (!p.user.empty() || !p.password.empty()) {
         curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, p.user.c_str());
         curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, p.password.c_str());
-        curl_easy_setopt(h, CURLOPT_PROXYAUTH, CURLAUTH_ANY);
+        curl_easy_setopt(h, CURLOPT_PROXYAUTH, CURLAUTH_BASIC);
       }
       break;
   }
