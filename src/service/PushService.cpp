@@ -147,7 +147,8 @@ class SoapPushService final : public PushServicePortType {
       // A 500 that carries no fault is an HTTP failure, not a SOAP answer.
       if (response.status == 500) {
         throw TransportError("Erro HTTP " + std::to_string(response.status) + " " +
-                             response.statusText + " em " + address_ + " (" + e.what() + ")");
+                             response.statusText + " - endereço: " + address_ + " (" + e.what() +
+                             ")");
       }
       throw;
     }
