@@ -141,10 +141,27 @@ pugi::xml_node Child(pugi::xml_node parent, std::string_view name) {
   return parent.append_child(std::string(name).c_str());
 }
 
+// Text as XML 1.0 can carry it: characters it does not allow are left out
+// and malformed UTF-8 becomes U+FFFD, so that the server can parse the
+// request.
+std::string XmlText(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t pos = 0; pos < utf8.size();) {
+    const char32_t cp = text::NextCodePoint(utf8, pos);
+    const bool allowed = cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp < 0xD800) ||
+                         (cp >= 0xE000 && cp < 0xFFFE) || (cp >= 0x10000 && cp <= 0x10FFFF);
+    if (allowed) {
+      text::AppendUtf8(out, cp);
+    }
+  }
+  return out;
+}
+
 void Write(pugi::xml_node parent, std::string_view name, const std::string& value) {
   auto e = Child(parent, name);
   if (!value.empty()) {
-    e.append_child(pugi::node_pcdata).set_value(value.c_str());
+    e.append_child(pugi::node_pcdata).set_value(XmlText(value).c_str());
   }
 }
 

@@ -139,6 +139,12 @@ TEST(Request, NestedObjectsGoInPlaceWithUrl2SentAsUrl) {
   EXPECT_EQ(t.body.find("href"), std::string::npos);
 }
 
+TEST(Request, TextXmlCannotCarryIsLeftOutAndMalformedUtf8Replaced) {
+  RecordingTransport t;
+  GetPushService("", t)->logout(std::string("a\x01\x1f\tb\xff\xc3(\0c", 10) + "\xef\xbf\xbe");
+  EXPECT_EQ(t.body, Envelope("logout", "<sessionId>a\tb\uFFFD\uFFFD(c</sessionId>"));
+}
+
 TEST(Endpoint, AcceptsOnlyHttpAndHttpsAndUsesOtherAddressesUnchanged) {
   EXPECT_EQ(ResolvePushServiceAddress(""),
             "http://push.vexo.example:80/PushServer/services/PushService");
