@@ -84,42 +84,28 @@ concept Described = requires(const T* p) {
 
 // Element name of the items of an array.
 template <class T>
-constexpr const char* ItemName();
-template <>
-constexpr const char* ItemName<std::string>() {
-  return "string";
-}
-template <>
-constexpr const char* ItemName<AdvogadoVO>() {
-  return "advogadoVO";
-}
-template <>
-constexpr const char* ItemName<AvisoVO>() {
-  return "avisoVO";
-}
-template <>
-constexpr const char* ItemName<EscopoVO>() {
-  return "escopoVO";
-}
-template <>
-constexpr const char* ItemName<HistoricoVO>() {
-  return "historicoVO";
-}
-template <>
-constexpr const char* ItemName<MetaVO>() {
-  return "metaVO";
-}
-template <>
-constexpr const char* ItemName<OutroVO>() {
-  return "outroVO";
-}
-template <>
-constexpr const char* ItemName<ParteVO>() {
-  return "parteVO";
-}
-template <>
-constexpr const char* ItemName<ProcessoVO>() {
-  return "processoVO";
+constexpr const char* ItemName() {
+  if constexpr (std::is_same_v<T, std::string>) {
+    return "string";
+  } else if constexpr (std::is_same_v<T, AdvogadoVO>) {
+    return "advogadoVO";
+  } else if constexpr (std::is_same_v<T, AvisoVO>) {
+    return "avisoVO";
+  } else if constexpr (std::is_same_v<T, EscopoVO>) {
+    return "escopoVO";
+  } else if constexpr (std::is_same_v<T, HistoricoVO>) {
+    return "historicoVO";
+  } else if constexpr (std::is_same_v<T, MetaVO>) {
+    return "metaVO";
+  } else if constexpr (std::is_same_v<T, OutroVO>) {
+    return "outroVO";
+  } else if constexpr (std::is_same_v<T, ParteVO>) {
+    return "parteVO";
+  } else if constexpr (std::is_same_v<T, ProcessoVO>) {
+    return "processoVO";
+  } else {
+    static_assert(sizeof(T) == 0, "not an array item type");
+  }
 }
 
 template <class T>
