@@ -7,7 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
-#include <cstring>
+#include <system_error>
 #include <utility>
 
 #include "config/Cp1252.h"
@@ -76,7 +76,7 @@ void CheckName(std::string_view name, bool section) {
 }
 
 std::string FileMessage(const std::string& what, const fs::path& path, int err) {
-  return what + " \"" + path.string() + "\": " + std::strerror(err);
+  return what + " \"" + path.string() + "\": " + std::generic_category().message(err);
 }
 
 // Closes a file descriptor on every path out.

@@ -63,9 +63,16 @@ std::string WithSlash(std::string dir) {
 fs::path MountPointOf(const fs::path& p) {
   std::error_code ec;
   fs::path here = fs::weakly_canonical(fs::absolute(p, ec), ec);
-  struct stat st {};
-  if (::stat(here.c_str(), &st) != 0)
+  if (here.empty())
     return fs::path("/");
+  if (!here.has_filename())  // "dir/" names dir
+    here = here.parent_path();
+  struct stat st {};
+  while (::stat(here.c_str(), &st) != 0) {  // from the nearest folder that exists
+    if (!here.has_relative_path())
+      return fs::path("/");
+    here = here.parent_path();
+  }
   const dev_t dev = st.st_dev;
   while (here.has_relative_path()) {
     const fs::path up = here.parent_path();

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include "db/xbase/CdxPage.h"
+
+namespace cau::xbase {
+namespace {
+
+std::string Hex(const unsigned char* p, std::size_t n) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i)
+      out += ' ';
+    out += digits[p[i] >> 4];
+    out += digits[p[i] & 15];
+  }
+  return out;
+}
+
+CdxNode RootLeaf(std::vector<CdxEntry> entries) {
+  CdxNode n;
+  n.attr = kAttrRoot | kAttrLeaf;
+  n.entries = std::move(entries);
+  return n;
+}
+
+TEST(CdxPage, LeafIsPackedByteForByteLikeTheHost) {
+  // Three character keys of length 10: widths from the largest record (12).
+  auto page = EncodePage(
+      RootLeaf({{"ADAMS     ", 7, 0}, {"ADAMSON   ", 3, 0}, {"ADAMSON   ", 12, 0}}), 10, ' ');
+  EXPECT_EQ(Hex(page.data(), 30),
+            "03 00 03 00 FF FF FF FF FF FF FF FF DB 01 FF 00 00 00 0F 0F 08 04 04 02 "
+            "07 50 03 35 0C 37");
+  EXPECT_EQ(Hex(page.data() + 505, 7), "4F 4E 41 44 41 4D 53");
+  for (int i = 30; i < 505; ++i)
+    ASSERT_EQ(page[i], 0) << i;
+
+  // Integer tag, two records: one byte per entry.
+  auto ints = EncodePage(RootLeaf({{std::string("\x80\x00\x00\x01", 4), 1, 0},
+                                   {std::string("\x80\x00\x00\x02", 4), 2, 0}}),
+                         4, '\0');
+  EXPECT_EQ(Hex(ints.data(), 26),
+            "03 00 02 00 FF FF FF FF FF FF FF FF E1 01 03 00 00 00 07 07 02 03 03 01 01 0E");
+  EXPECT_EQ(Hex(ints.data() + 507, 5), "02 80 00 00 01");
+
+  // Empty root leaf.
+  auto empty = EncodePage(RootLeaf({}), 5, ' ');
+  EXPECT_EQ(Hex(empty.data(), 24),
+            "03 00 00 00 FF FF FF FF FF FF FF FF E8 01 FF FF 03 00 07 07 12 03 03 03");
+}
+
+TEST(CdxPage, EntryWidthGrowsWithTheRecordNumbers) {
+  struct Case {
+    uint32_t recno;
+    int keyLength;
+    int entryBytes;
+  } cases[] = {{3, 4, 1},
+               {4, 4, 2},
+               {1016, 4, 2},
+               {1024, 4, 3},
+               {100, 20, 3},
+               {(1u << 24) - 1, 10, 4},
+               {0xFFFFFFF0u, 240, 6},
+               {0xFFFFFFF0u, 4, 5}};
+  for (const auto& c : cases) {
+    std::string key(c.keyLength, 'K');
+    auto page = EncodePage(RootLeaf({{key, c.recno, 0}}), c.keyLength, ' ');
+    EXPECT_EQ(page[23], c.entryBytes) << c.recno << "/" << c.keyLength;
+    CdxNode back;
+    ASSERT_FALSE(DecodePage(page, c.keyLength, ' ', back).has_value());
+    ASSERT_EQ(back.entries.size(), 1u);
+    EXPECT_EQ(back.entries[0].recno, c.recno);
+    EXPECT_EQ(back.entries[0].key, key);
+  }
+}
+
+TEST(CdxPage, BranchAndLeafRoundTrip) {
+  CdxNode branch;
+  branch.attr = 0;
+  branch.left = 0x400;
+  branch.right = 0x1000;
+  branch.entries = {{"ABC ", 0x01020304, 0xA00}, {"ABD ", 7, 0x1400}};
+  auto bytes = EncodePage(branch, 4, ' ');
+  EXPECT_EQ(Hex(bytes.data() + 12, 12), "41 42 43 20 01 02 03 04 00 00 0A 00");  // big-endian
+  CdxNode back;
+  ASSERT_FALSE(DecodePage(bytes, 4, ' ', back).has_value());
+  EXPECT_EQ(back.left, 0x400u);
+  EXPECT_EQ(back.right, 0x1000u);
+  ASSERT_EQ(back.entries.size(), 2u);
+  EXPECT_EQ(back.entries[1].child, 0x1400u);
+
+  // Duplicate and trailing compression of awkward neighbours: a prefix that
+  // runs into the previous key's blanks, all-blank keys, repeated keys.
+  CdxNode leaf = RootLeaf({{"      ", 1, 0},
+                           {"      ", 2, 0},
+                           {"A     ", 3, 0},
+                           {"A B   ", 4, 0},
+                           {"A B  X", 5, 0},
+                           {"A B  X", 6, 0},
+                           {"B     ", 7, 0}});
+  auto lb = EncodePage(leaf, 6, ' ');
+  ASSERT_FALSE(DecodePage(lb, 6, ' ', back).has_value());
+  ASSERT_EQ(back.entries.size(), leaf.entries.size());
+  for (std::size_t i = 0; i < back.entries.size(); ++i) {
+    EXPECT_EQ(back.entries[i].key, leaf.entries[i].key);
+    EXPECT_EQ(back.entries[i].recno, leaf.entries[i].recno);
+  }
+  EXPECT_EQ(back.freeField, kLeafSpace - back.usedBytes);
+  EXPECT_EQ(LeafBytes(leaf.entries, 6, ' '), back.usedBytes);
+}
+
+TEST(CdxPage, DamagedPagesAreRefused) {
+  const auto good = EncodePage(RootLeaf({{"AB", 1, 0}, {"AC", 2, 0}}), 2, ' ');
+  struct Case {
+    const char* what;
+    int at;
+    unsigned char value;
+  } cases[] = {
+      {"unknown attribute bits", 0, 0x13},
+      {"entry width 0", 23, 0},
+      {"entry width 9", 23, 9},
+      {"bits beyond the entry", 20, 30},
+      {"record mask does not match its bits", 14, 0x7F},
+      {"duplicate mask does not match", 18, 0x01},
+      {"free space over 488", 13, 0x02},
+      {"key count beyond the page", 2, 0xFF},
+      {"first entry depends on a previous key", 24, 0x11},  // dup = 1
+      {"counts longer than the key", 25, 0xFA},
+  };
+  for (const auto& c : cases) {
+    auto bad = good;
+    bad[c.at] = c.value;
+    CdxNode out;
+    EXPECT_TRUE(DecodePage(bad, 2, ' ', out).has_value()) << c.what;
+  }
+  CdxNode branch;
+  branch.attr = kAttrRoot;
+  branch.entries = {{"AB", 1, 0x400}};
+  auto b = EncodePage(branch, 2, ' ');
+  b[2] = 0;  // a branch without entries
+  CdxNode out;
+  EXPECT_TRUE(DecodePage(b, 2, ' ', out).has_value());
+  b[2] = 51;  // more than 500 / 10 entries
+  EXPECT_TRUE(DecodePage(b, 2, ' ', out).has_value());
+}
+
+}  // namespace
+}  // namespace cau::xbase

@@ -1,0 +1,162 @@
+// Every index of the sample sets (written by other programs) opens, walks in
+// the record order recorded for it and passes the structure check.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "CdxTestUtil.h"
+#include "db/xbase/Cdx.h"
+
+namespace cau::xbase {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Lower(std::string s) {
+  for (auto& c : s)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::vector<fs::path> SampleIndexes() {
+  std::vector<fs::path> out;
+  const fs::path root = CAU_XBASE_SAMPLES;
+  if (!fs::exists(root))
+    return out;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    const std::string ext = Lower(e.path().extension().string());
+    if (ext == ".cdx" || ext == ".dcx")
+      out.push_back(e.path());
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// Field name -> type of the table the index belongs to (same base name, or
+// the only table of the folder).
+std::vector<std::pair<std::string, char>> FieldTypes(const fs::path& index) {
+  fs::path table;
+  for (const auto& e : fs::directory_iterator(index.parent_path())) {
+    const std::string ext = Lower(e.path().extension().string());
+    if (ext != ".dbf" && ext != ".dbc")
+      continue;
+    if (Lower(e.path().stem().string()) == Lower(index.stem().string()) || table.empty())
+      table = e.path();
+  }
+  std::vector<std::pair<std::string, char>> fields;
+  const std::string bytes = testing::ReadBytes(table);
+  for (std::size_t at = 32; at + 32 <= bytes.size() && bytes[at] != '\x0D'; at += 32)
+    fields.emplace_back(Lower(std::string(bytes.c_str() + at)), bytes[at + 11]);
+  return fields;
+}
+
+// A bare field name (alias prefix allowed) keeps its field's type; every
+// expression of the samples with a function or an operator is character.
+ValueType KeyType(std::string expr, const std::vector<std::pair<std::string, char>>& fields) {
+  expr = Lower(expr);
+  for (const char* sep : {"->", "."}) {
+    const auto at = expr.find(sep);
+    if (at != std::string::npos)
+      expr = expr.substr(at + std::string(sep).size());
+  }
+  for (const auto& [name, type] : fields) {
+    if (name != expr.substr(0, 10) || expr.find_first_of("(+- ") != std::string::npos)
+      continue;
+    if (type == 'C')
+      return ValueType::Character;
+    if (type == 'L')
+      return ValueType::Logical;
+    return type == 'D' ? ValueType::Date : ValueType::Numeric;
+  }
+  return ValueType::Character;
+}
+
+// <table>.<tag>.order.txt: the index's own base name first, else the one
+// file of the folder for that tag.
+std::vector<uint32_t> ExpectedOrder(const fs::path& index, const std::string& tag) {
+  const std::string suffix = "." + tag + ".order.txt";
+  fs::path file = index.parent_path() / (index.stem().string() + suffix);
+  if (!fs::exists(file)) {
+    for (const auto& e : fs::directory_iterator(index.parent_path())) {
+      const std::string name = e.path().filename().string();
+      if (name.size() > suffix.size() &&
+          name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+        file = e.path();
+    }
+  }
+  std::ifstream in(file);
+  EXPECT_TRUE(in.good()) << "no order file for tag " << tag << " of " << index;
+  std::vector<uint32_t> out;
+  for (uint32_t r; in >> r;)
+    out.push_back(r);
+  return out;
+}
+
+class SampleIndex : public ::testing::TestWithParam<fs::path> {};
+
+TEST_P(SampleIndex, WalksInTheRecordedOrderAndPassesTheCheck) {
+  const fs::path index = GetParam();
+  auto cdx = CdxFile::Open(index, false);
+  ASSERT_FALSE(cdx->tags().empty());
+  const auto fields = FieldTypes(index);
+  for (int i = 0; i < static_cast<int>(cdx->tags().size()); ++i) {
+    const TagInfo& t = cdx->tags()[i];
+    SCOPED_TRACE(t.name);
+    const ValueType type = KeyType(t.keyExpr, fields);
+    EXPECT_EQ(t.fill, FillByte(type, !t.collation.empty())) << "fill inferred from the pages";
+    cdx->SetKeyType(i, type);
+    EXPECT_EQ(cdx->FindTag(Lower(t.name)), i);
+
+    const auto entries = cdx->Entries(i);
+    std::vector<uint32_t> recnos;
+    for (const auto& e : entries)
+      recnos.push_back(e.second);
+    EXPECT_EQ(recnos, ExpectedOrder(index, t.name));
+
+    // Cursor both ways, and Seek on every distinct key lands on its first entry.
+    auto c = cdx->OpenCursor(i);
+    std::vector<uint32_t> forward, backward;
+    for (bool ok = c.First(); ok; ok = c.Next())
+      forward.push_back(c.RecNo());
+    for (bool ok = c.Last(); ok; ok = c.Prev())
+      backward.push_back(c.RecNo());
+    std::reverse(backward.begin(), backward.end());
+    EXPECT_EQ(forward, recnos);
+    EXPECT_EQ(backward, recnos);
+    for (std::size_t k = 0; k < entries.size(); ++k) {
+      if (k > 0 && entries[k].first == entries[k - 1].first)
+        continue;
+      ASSERT_TRUE(c.Seek(entries[k].first));
+      EXPECT_EQ(c.RecNo(), entries[k].second) << "seek of entry " << k;
+    }
+  }
+  EXPECT_EQ(cdx->CheckStructure(), std::vector<std::string>{});
+}
+
+TEST_P(SampleIndex, OpensForWritingUnchanged) {
+  testing::TempDir dir;
+  const fs::path copy = dir.path() / GetParam().filename();
+  fs::copy_file(GetParam(), copy);
+  const std::string before = testing::ReadBytes(copy);
+  {
+    auto cdx = CdxFile::Open(copy, true);
+    EXPECT_TRUE(cdx->writable());
+    cdx->Flush(true);
+  }
+  EXPECT_EQ(testing::ReadBytes(copy), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Samples, SampleIndex, ::testing::ValuesIn(SampleIndexes()),
+                         [](const auto& info) {
+                           std::string n = info.param.parent_path().filename().string() + "_" +
+                                           info.param.filename().string();
+                           for (auto& c : n)
+                             if (!std::isalnum(static_cast<unsigned char>(c)))
+                               c = '_';
+                           return n;
+                         });
+GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(SampleIndex);
+
+}  // namespace
+}  // namespace cau::xbase
