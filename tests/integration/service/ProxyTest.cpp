@@ -124,6 +124,7 @@ class ProxyTest : public ::testing::Test {
 };
 
 TEST_F(ProxyTest, GivenProxyCarriesTheCallWithItsCredentials) {
+  ScopedEnv bypass("no_proxy", "127.0.0.1,localhost");  // no bypass list for a given proxy
   HttpTransport transport;
   transport.SetProxy({ProxySettings::Mode::Explicit, ProxyAddress(), kUser, kPassword});
   EXPECT_EQ(Login(transport), "S-9");

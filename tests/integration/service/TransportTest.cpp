@@ -108,6 +108,33 @@ TEST(Transport, LargeRequestGoesWholeInPiecesWithTheHookPerPiece) {
   EXPECT_GE(answered, 1);
 }
 
+TEST(Transport, PiecesStartAboveTheLimitAndHoldAtMostItsSize) {
+  HttpServer http;
+  std::string received;
+  http.server().Post("/ws", [&](const httplib::Request& req, httplib::Response& res) {
+    received = req.body;
+    res.set_content("ok", "text/plain");
+  });
+  HttpTransport transport;
+  int sent = 0;
+  transport.SetTrafficHook([&](Traffic t) { sent += t == Traffic::Sent; });
+  const std::pair<std::size_t, int> cases[] = {{0, 0},     {32768, 0}, {32769, 2},
+                                               {65536, 2}, {65537, 3}, {10 * 32768 + 5, 11}};
+  for (const auto& [size, pieces] : cases) {
+    SCOPED_TRACE(size);
+    std::string body(size, 'b');
+    if (size > 0) {
+      body.back() = 'e';
+    }
+    sent = 0;
+    const auto response = transport.Post(http.Url(), "x", body);
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body, "ok");
+    EXPECT_EQ(received, body);
+    EXPECT_EQ(sent, pieces);
+  }
+}
+
 TEST(Transport, HttpStatusErrorsNameStatusCodeAndAddress) {
   HttpServer http;
   http.server().Post("/ws", [](const httplib::Request&, httplib::Response& res) {
