@@ -1,7 +1,6 @@
 #include "service/SoapCodec.h"
 
 #include <charconv>
-#include <limits>
 #include <optional>
 #include <sstream>
 #include <tuple>
@@ -109,16 +108,6 @@ constexpr const char* ItemName() {
 }
 
 template <class T>
-struct IsVector : std::false_type {};
-template <class T>
-struct IsVector<std::vector<T>> : std::true_type {};
-
-template <class T>
-struct IsOptional : std::false_type {};
-template <class T>
-struct IsOptional<std::optional<T>> : std::true_type {};
-
-template <class T>
 concept Enumeration = std::is_enum_v<T>;
 
 // ---- Writing ----
@@ -164,20 +153,10 @@ void Write(pugi::xml_node parent, std::string_view name, T value) {
       .set_value(std::string(ToString(value)).c_str());
 }
 
+// No field of the message types holds a bare object (arrays are always
+// written, empty when they have no items), so nothing is ever written nil.
 template <class T>
 void Write(pugi::xml_node parent, std::string_view name, const std::vector<T>& items);
-template <Described T>
-void Write(pugi::xml_node parent, std::string_view name, const T& object);
-
-// An object field that holds no object is written nil.
-template <class T>
-void Write(pugi::xml_node parent, std::string_view name, const std::optional<T>& object) {
-  if (object) {
-    Write(parent, name, *object);
-  } else {
-    Child(parent, name).append_attribute("xsi:nil").set_value("true");
-  }
-}
 
 template <Described T>
 void Write(pugi::xml_node parent, std::string_view name, const T& object) {
@@ -325,12 +304,6 @@ void Read(pugi::xml_node e, T& out) {
         },
         Fields(static_cast<const T*>(nullptr)));
   }
-}
-
-template <class T>
-void Read(pugi::xml_node e, std::optional<T>& out) {
-  out.emplace();
-  Read(e, *out);
 }
 
 // Every child element is one item, whatever its name; a nil object item
