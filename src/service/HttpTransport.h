@@ -43,6 +43,7 @@ struct ProxySettings {
   std::string password;
 };
 
+// One connection kept open between calls; used by one thread at a time.
 class HttpTransport final : public SoapTransport {
  public:
   static constexpr std::size_t kPieceSize = 32768;
