@@ -84,8 +84,13 @@ std::string Trimmed(std::string_view s) {
 
 }  // namespace
 
+void Code4Deleter::operator()(Code4* engine) const {
+  delete engine;
+}
+
+// The handle owns the engine; released by code4initUndo or when it goes out of scope.
 Code4Handle code4initP() {
-  return std::make_unique<Code4>();
+  return Code4Handle(new Code4);
 }
 
 int code4initUndo(Code4Handle& engine) {

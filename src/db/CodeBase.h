@@ -33,7 +33,10 @@ class Data4;
 class Tag4;
 class Field4;
 
-using Code4Handle = std::unique_ptr<Code4>;
+struct Code4Deleter {
+  void operator()(Code4* engine) const;
+};
+using Code4Handle = std::unique_ptr<Code4, Code4Deleter>;
 
 Code4Handle code4initP();
 // Releases the engine and every table it still has open (each one flushed).
