@@ -253,7 +253,7 @@ void ResponseWriter::Nil(pugi::xml_node parent, const char* name) const {
 }
 
 void ResponseWriter::Case(pugi::xml_node parent, const char* name, const pushsim::Case& c) const {
-  pugi::xml_node vo = Element(parent, name);
+  pugi::xml_node vo = Item(parent, name);
   String(vo, "codOrgao", c.codOrgao);
   String(vo, "codProcesso", c.codProcesso);
   OptString(vo, "codTipoVinculo", c.codTipoVinculo);
@@ -304,7 +304,7 @@ void ResponseWriter::Case(pugi::xml_node parent, const char* name, const pushsim
 
 void ResponseWriter::Notice(pugi::xml_node parent, const char* name,
                             const pushsim::Notice& n) const {
-  pugi::xml_node vo = Element(parent, name);
+  pugi::xml_node vo = Item(parent, name);
   Int(vo, "id", n.id);
   String(vo, "sdtAviso", n.sdtAviso);
   String(vo, "txtAviso", n.txtAviso);
@@ -315,7 +315,7 @@ void ResponseWriter::Notice(pugi::xml_node parent, const char* name,
 }
 
 void ResponseWriter::Scope(pugi::xml_node parent, const char* name, const ScopeCourt& s) const {
-  pugi::xml_node vo = Element(parent, name);
+  pugi::xml_node vo = Item(parent, name);
   String(vo, "codOrgao", s.codOrgao);
   pugi::xml_node types = Element(vo, "tipoProcesso");
   for (const std::string& t : s.tipoProcesso) {
