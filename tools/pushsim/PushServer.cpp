@@ -84,6 +84,7 @@ std::string WithOwnAddress(const std::string& wsdl, const std::string& address) 
 PushServer::PushServer(PushModel& model, FaultPlan& faults, RequestLog& log, ServerOptions options)
     : model_(model), faults_(faults), log_(log), options_(std::move(options)) {
   server_.set_payload_max_length(64u << 20);
+  server_.set_keep_alive_max_count(100);
   Routes();
 }
 

@@ -52,15 +52,21 @@ pugi::xml_node FirstElement(pugi::xml_node parent) {
   return {};
 }
 
-nlohmann::json Convert(pugi::xml_node element) {
+// Requests nest a few levels; deeper ones are cut so that no body can exhaust the stack.
+constexpr int kMaxDepth = 32;
+
+nlohmann::json Convert(pugi::xml_node element, int depth) {
   const std::string_view name = LocalName(element);
   if (IsNil(element)) {
     return nullptr;
   }
+  if (depth > kMaxDepth) {
+    return "(nested too deep)";
+  }
   if (OneOf(kArrayFields, name)) {
     nlohmann::json list = nlohmann::json::array();
     for (pugi::xml_node item : Items(element)) {
-      list.push_back(Convert(item));
+      list.push_back(Convert(item, depth + 1));
     }
     return list;
   }
@@ -68,7 +74,7 @@ nlohmann::json Convert(pugi::xml_node element) {
   if (!children.empty()) {
     nlohmann::json object = nlohmann::json::object();
     for (pugi::xml_node child : children) {
-      object[std::string(LocalName(child))] = Convert(child);
+      object[std::string(LocalName(child))] = Convert(child, depth + 1);
     }
     return object;
   }
@@ -194,7 +200,7 @@ long long Int64Param(pugi::xml_node operation, const char* name) {
 nlohmann::json ArgsToJson(pugi::xml_node operation) {
   nlohmann::json args = nlohmann::json::object();
   for (pugi::xml_node child : Items(operation)) {
-    args[std::string(LocalName(child))] = Convert(child);
+    args[std::string(LocalName(child))] = Convert(child, 1);
   }
   return args;
 }

@@ -65,7 +65,11 @@ class Pushsim {
   }
   Pushsim(const Pushsim&) = delete;
   Pushsim& operator=(const Pushsim&) = delete;
-  ~Pushsim() { Stop(); }
+  ~Pushsim() {
+    if (pid_ > 0) {
+      EXPECT_EQ(Stop(), 0) << "pushsim did not end cleanly on SIGTERM";
+    }
+  }
 
   int port() const { return port_; }
   const std::string& firstLine() const { return firstLine_; }
@@ -428,6 +432,47 @@ TEST_F(PushsimTest, InjectedFaultsReachTheClient) {
   ASSERT_TRUE(truncated);
   EXPECT_EQ(truncated->status, 200);
   EXPECT_FALSE(pugi::xml_document().load_string(truncated->body.c_str()));
+}
+
+TEST_F(PushsimTest, UnreadableRequestsGetClientFaults) {
+  Pushsim sim(Args());
+  std::string deep;
+  for (int i = 0; i < 100000; ++i) {
+    deep += "<a>";
+  }
+  const std::string env =
+      "<e:Envelope xmlns:e=\"http://schemas.xmlsoap.org/soap/envelope/\"><e:Body>";
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"<not-xml", "XML malformado"},
+      {"<e:Envelope xmlns:e=\"http://www.w3.org/2003/05/soap-envelope\"><e:Body/></e:Envelope>",
+       "Envelope SOAP 1.1"},
+      {env + "</e:Body></e:Envelope>", "Body vazio"},
+      {env + "<login xmlns=\"urn:other\"/></e:Body></e:Envelope>", "Operação desconhecida"},
+      {env + "<apagaTudo xmlns=\"" + std::string(kNs) + "\"/></e:Body></e:Envelope>",
+       "Operação desconhecida"},
+      {env + "<login xmlns=\"" + std::string(kNs) + "\"><credencial>" + deep +
+           "</credencial></login>",
+       "XML malformado"},
+  };
+  httplib::Client client("127.0.0.1", sim.port());
+  for (const auto& [body, message] : cases) {
+    auto res = client.Post(kPath, body, "text/xml");
+    ASSERT_TRUE(res) << message;
+    EXPECT_EQ(res->status, 500) << message;
+    pugi::xml_document doc;
+    const pugi::xml_node fault = Result(doc, res->body);
+    EXPECT_EQ(Field(fault, "faultcode"), "soapenv:Client") << message;
+    EXPECT_NE(Field(fault, "faultstring").find(message), std::string::npos) << res->body;
+  }
+  // Deep nesting that is well formed is logged and answered, not a crash.
+  std::string closed = deep;
+  for (int i = 0; i < 100000; ++i) {
+    closed += "</a>";
+  }
+  auto res = sim.Post("login", "<credencial>" + closed + "</credencial><origem>CAU</origem>");
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->status, 500);
+  EXPECT_FALSE(SessionOf(sim.Login()).empty());
 }
 
 TEST_F(PushsimTest, RequestLogHoldsEveryRequestWithItsArguments) {
