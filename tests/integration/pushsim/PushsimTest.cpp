@@ -211,6 +211,14 @@ json CaseJson(const std::string& number, bool monitored, std::vector<int> ids) {
           {"historicos", movements}};
 }
 
+// A case the service lists once for its new hearing, without new movements.
+json HearingOnly(const std::string& number) {
+  json c = CaseJson(number, true, {});
+  c["pending"] = true;
+  c["sdtAudiencia"] = "2027-02-01 10:00";
+  return c;
+}
+
 class PushsimTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -218,18 +226,18 @@ class PushsimTest : public ::testing::Test {
     dir_ = fs::temp_directory_path() /
            ("pushsim-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
     fs::create_directories(dir_);
-    scenario_ = {
-        {"accounts", {{{"user", "adv"}, {"password", "segredo"}}}},
-        {"scope", {{{"codOrgao", "TJXX"}, {"tipoProcesso", {"1", "2"}}}}},
-        {"cases",
-         {CaseJson("A", true, {10}), CaseJson("B", true, {3}), CaseJson("C", true, {7, 12}),
-          CaseJson("D", true, {1}), CaseJson("E", true, {5}), CaseJson("F", false, {20})}},
-        {"notices",
-         {{{"id", 4},
-           {"tipoAviso", "ALERTA"},
-           {"txtAviso", "Manutenção"},
-           {"sdtAviso", "2026-11-01 08:00:00"}}}},
-        {"counters", {{"sdtAviso", "2026-11-30 23:00:00"}}}};
+    scenario_ = {{"accounts", {{{"user", "adv"}, {"password", "segredo"}}}},
+                 {"scope", {{{"codOrgao", "TJXX"}, {"tipoProcesso", {"1", "2"}}}}},
+                 {"cases",
+                  {CaseJson("A", true, {10}), CaseJson("B", true, {3}),
+                   CaseJson("C", true, {7, 12}), CaseJson("D", true, {1}), CaseJson("E", true, {5}),
+                   CaseJson("F", false, {20}), HearingOnly("G")}},
+                 {"notices",
+                  {{{"id", 4},
+                    {"tipoAviso", "ALERTA"},
+                    {"txtAviso", "Manutenção"},
+                    {"sdtAviso", "2026-11-01 08:00:00"}}}},
+                 {"counters", {{"sdtAviso", "2026-11-30 23:00:00"}}}};
   }
   void TearDown() override {
     std::error_code ec;
@@ -345,12 +353,12 @@ TEST_F(PushsimTest, RegistrationAnswersDirectlyAndAppendsToTheStream) {
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(Elements(Child(found[0], "historicos")).size(), 2u);
 
-  // Five monitored cases in the scenario, one added and removed again.
+  // Six monitored cases in the scenario, one added and removed again.
   pugi::xml_document countersDoc;
   const pugi::xml_node counters =
       Result(countersDoc, sim.Post("logout", "<sessionId>" + session + "</sessionId>")->body);
-  EXPECT_EQ(Field(counters, "numProcessos"), "5");
-  EXPECT_EQ(Field(counters, "numProcessosMes"), "6");
+  EXPECT_EQ(Field(counters, "numProcessos"), "6");
+  EXPECT_EQ(Field(counters, "numProcessosMes"), "7");
   EXPECT_EQ(Field(counters, "sdtAviso"), "2026-11-30 23:00:00");
 }
 
@@ -382,10 +390,11 @@ TEST_F(PushsimTest, MovementPagesLoseNothingWhenTheClientRaisesAPartir) {
     }
     ASSERT_LT(offset, 20) << "paging does not end";
   }
-  EXPECT_EQ(cases, (std::set<std::string>{"A", "B", "C", "D", "E"}));
+  EXPECT_EQ(cases, (std::set<std::string>{"A", "B", "C", "D", "E", "G"}));
   EXPECT_EQ(movements, (std::set<int>{1, 3, 5, 7, 10, 12}));
 
-  // A new listing from the raised aPartir is empty; one from 6 holds only newer movements.
+  // A new listing from the raised aPartir is empty (G was delivered); one from 6 holds only
+  // newer movements.
   pugi::xml_document doc;
   EXPECT_EQ(
       Elements(Result(doc, sim.Post("historicosN", Paging(session, 12, 100, 0))->body)).size(), 0u);
@@ -424,7 +433,7 @@ TEST_F(PushsimTest, InjectedFaultsReachTheClient) {
 
   auto renamed = sim.Post("historicosN", Paging(session, 0, 100, 0));
   const auto items = Elements(Result(doc, renamed->body));
-  ASSERT_EQ(items.size(), 5u);
+  ASSERT_EQ(items.size(), 6u);
   EXPECT_EQ(Local(items[0]), "item");
   EXPECT_EQ(Local(Elements(Child(items[0], "historicos")).at(0)), "item");
 
@@ -531,7 +540,7 @@ TEST_F(PushsimTest, StateFileCarriesTheServiceAcrossStarts) {
   EXPECT_EQ(
       Field(Result(doc, second.Post("logout", "<sessionId>" + session + "</sessionId>")->body),
             "numProcessos"),
-      "5");
+      "6");
 }
 
 TEST_F(PushsimTest, UnusableFilesStopTheStartWithAMessage) {
