@@ -222,6 +222,35 @@ TEST_F(Mkhost, TablesHoldTheTagsOurWritesMaintain) {
   EXPECT_LT(withHearing, 300);
 }
 
+TEST_F(Mkhost, EveryTagWalksInTheSameOrderInAnIndependentReader) {
+  struct TagCase {
+    const char* table;
+    const char* tag;
+    const char* type;  // C or N, as the other reader wants it
+  };
+  const TagCase tags[] = {
+      {"PROCESSO", "PRIMARYKEY", "C"}, {"PROCESSO", "ESTADOPUSH", "C"},
+      {"PROCESSO", "PROXAUD", "C"},    {"PROCESSO", "ULTTRAM", "C"},
+      {"PASTA", "PRIMARYKEY", "N"},    {"PASTA", "NOME", "C"},
+      {"AGENDA", "PRIMARYKEY", "C"},   {"AGENDA", "PROCESSO", "C"},
+      {"PushAux", "PRIMARYKEY", "C"},
+  };
+  for (const TagCase& c : tags) {
+    SCOPED_TRACE(std::string(c.table) + " " + c.tag);
+    auto t = Table::Open(dir_ / "dados" / (std::string(c.table) + ".DBF"));
+    t->SelectTag(t->FindTag(c.tag));
+    std::string ours;
+    for (t->GoTop(); !t->Eof(); t->Skip())
+      ours += std::to_string(t->RecNo()) + "\n";
+    auto theirs = RunCommand("/usr/bin/perl " + kSource + "/tests/unit/xbase_cdx/read_tag.pl " +
+                             Quote((dir_ / "dados" / (std::string(c.table) + ".CDX")).string()) +
+                             " " + c.tag + " " + c.type + " 2>&1");
+    ASSERT_EQ(theirs.status, 0) << theirs.out;
+    EXPECT_FALSE(ours.empty());
+    EXPECT_EQ(ours, theirs.out);
+  }
+}
+
 TEST_F(Mkhost, CasesAreRealistic) {
   auto t = Table::Open(dir_ / "dados" / "PROCESSO.DBF");
   std::set<std::string> states, kinds, keys;
