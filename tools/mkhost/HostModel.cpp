@@ -135,8 +135,11 @@ std::string Person(Rng& rng) {
 }
 
 std::string Time(Rng& rng, int fromHour, int toHour) {
+  // Drawn one by one: the order in which arguments are evaluated is unspecified.
+  int hour = rng.Range(fromHour, toHour);
+  int minute = rng.Range(0, 11) * 5;
   char b[8];
-  std::snprintf(b, sizeof b, "%02d:%02d", rng.Range(fromHour, toHour), rng.Range(0, 11) * 5);
+  std::snprintf(b, sizeof b, "%02d:%02d", hour, minute);
   return b;
 }
 
@@ -169,9 +172,10 @@ Identity RawIdentity(const HostPlan& plan, uint64_t index) {
   }
   static const char* const kKinds[] = {"1", "1", "1", "1", "2", "2", "3", "4"};
   id.year = rng.Range(1998, 2026);
-  id.number =
-      std::string(rng.Pick(kKinds)) + "." +
-      CourtNumber(uint32_t(rng.Below(9000000)), id.year, segment, region, rng.Range(1, 400));
+  std::string kind = rng.Pick(kKinds);
+  auto sequence = uint32_t(rng.Below(9000000));
+  int origin = rng.Range(1, 400);
+  id.number = kind + "." + CourtNumber(sequence, id.year, segment, region, origin);
   return id;
 }
 
@@ -311,7 +315,8 @@ HostCase MakeCase(const HostPlan& plan, uint64_t index) {
   static const char* const kVisto[] = {"T", "F", "F", ""};
   c.visto = rng.Pick(kVisto);
 
-  c.distrib = xbase::JulianFromYmd(id.year, rng.Range(1, 12), rng.Range(1, 28));
+  int month = rng.Range(1, 12);
+  c.distrib = xbase::JulianFromYmd(id.year, month, rng.Range(1, 28));
   if (c.distrib > plan.today)
     c.distrib = plan.today - 10;
   c.valorCausa = double(rng.Below(50000000)) / 100.0;
@@ -329,8 +334,10 @@ HostCase MakeCase(const HostPlan& plan, uint64_t index) {
     bool labour = court && court->segment == 5;
     c.parties[0] = {labour ? "Reclamante" : "Autor", Person(rng)};
     c.parties[1] = {labour ? "Reclamado" : "Réu", rng.Pick(kCompanies)};
-    if (rng.Percent(20))
-      c.parties[2] = {"Terceiro interessado", Person(rng) + ", " + Person(rng)};
+    if (rng.Percent(20)) {
+      std::string first = Person(rng);
+      c.parties[2] = {"Terceiro interessado", first + ", " + Person(rng)};
+    }
   }
 
   if (rng.Percent(15)) {
@@ -349,8 +356,8 @@ HostCase MakeCase(const HostPlan& plan, uint64_t index) {
       c.outros.push_back("Assunto=Indenização por dano moral");
     if (c.estado == "5") {
       const char* why = c.duplicate ? "Processo duplicado." : "Número de processo inválido";
-      c.outros.push_back("MsgErro=" + DmyDay(plan.today - Day(rng.Range(1, 60))) + " - " +
-                         Time(rng, 8, 20) + " -[PUSH]- " + why);
+      std::string day = DmyDay(plan.today - Day(rng.Range(1, 60)));
+      c.outros.push_back("MsgErro=" + day + " - " + Time(rng, 8, 20) + " -[PUSH]- " + why);
     } else if (rng.Percent(10)) {
       c.outros.push_back("MsgErro=");
     }

@@ -73,13 +73,15 @@ class Builder {
  public:
   Builder(const HostPlan& plan) : plan_(plan), rng_(Rng::For(plan.seed, kScenarioStream, 0)) {}
 
-  ordered_json Movement(Day day, const std::string& time, const std::string& text) {
+  // `fresh`: a movement the host does not have yet; only those carry markup
+  // metadata, so the ones the host has come back with the same text.
+  ordered_json Movement(Day day, const std::string& time, const std::string& text, bool fresh) {
     ordered_json m;
     m["id"] = ++lastMovementId_;
     m["date"] = IsoDay(day);
     m["time"] = time.empty() ? "00:00" : time;
     m["text"] = text;
-    if (rng_.Percent(15)) {
+    if (fresh && rng_.Percent(25)) {
       ordered_json meta;
       meta["numInicio"] = 0;
       meta["numFim"] = 9;
@@ -117,19 +119,21 @@ class Builder {
     j["monitored"] = monitored;
     ordered_json hist = ordered_json::array();
     for (auto it = c.movements.rbegin(); it != c.movements.rend(); ++it)
-      hist.push_back(Movement(it->day, it->time, it->text));
+      hist.push_back(Movement(it->day, it->time, it->text, false));
     Day from = c.movements.empty() ? plan_.today - 60 : c.movements.front().day + 1;
     int fresh = rng_.Range(monitored ? 1 : 0, 3);
     for (int i = 0; i < fresh && from <= plan_.today; ++i) {
       from += Day(rng_.Range(0, std::max(0, int(plan_.today - from) / 2)));
-      hist.push_back(
-          Movement(from, rng_.Percent(80) ? "1" + std::to_string(rng_.Range(0, 7)) + ":30" : "",
-                   rng_.Pick(kNewMovements)));
+      std::string time = rng_.Percent(80) ? "1" + std::to_string(rng_.Range(0, 7)) + ":30" : "";
+      std::string text = rng_.Pick(kNewMovements);
+      hist.push_back(Movement(from, time, text, true));
       ++from;
     }
     if (rng_.Percent(30)) {
+      int hour = rng_.Range(9, 17);
+      int minute = rng_.Percent(50) ? 0 : 30;
       char t[8];
-      std::snprintf(t, sizeof t, "%02d:%02d", rng_.Range(9, 17), rng_.Percent(50) ? 0 : 30);
+      std::snprintf(t, sizeof t, "%02d:%02d", hour, minute);
       j["sdtAudiencia"] = Stamp(plan_.today + Day(rng_.Range(5, 120)), t);
     }
     j["partes"] = Parties(c);
