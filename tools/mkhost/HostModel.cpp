@@ -343,6 +343,7 @@ HostCase MakeCase(const HostPlan& plan, uint64_t index) {
   if (rng.Percent(15)) {
     c.hearing = plan.today + Day(rng.Range(-20, 150));
     c.hearingTime = Time(rng, 9, 17);
+    c.hearingKind = rng.Pick(kHearings);
     c.automaticAppointment = monitored && rng.Percent(60);
   }
 

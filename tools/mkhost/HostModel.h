@@ -62,6 +62,7 @@ struct HostCase {
   std::vector<std::string> notes;  // lines after the header
   Day hearing = 0;
   std::string hearingTime;
+  std::string hearingKind;  // "Audiência de conciliação" ...
   bool automaticAppointment = false;
   std::array<Party, 3> parties;
   Day inicioCob = 0;

@@ -313,7 +313,7 @@ WriteSummary WriteInstallation(const HostPlan& plan, const Credentials& credenti
     HostCase c = MakeCase(plan, i);
     WriteProcessoRecord(processo, c);
     if (c.hearing != 0 && c.automaticAppointment) {
-      std::string what = "Audiência - " + std::to_string(c.codTrib) + "." + c.number;
+      std::string what = c.hearingKind + " - " + std::to_string(c.codTrib) + "." + c.number;
       WriteAppointment(agenda, &c, true, c.hearing, c.hearingTime, what);
     }
     for (std::size_t k = 0; k < c.userAppointments.size(); ++k) {
