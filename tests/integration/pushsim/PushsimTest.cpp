@@ -592,4 +592,19 @@ TEST_F(PushsimTest, ServesItsDescriptionAndTheUpdates) {
   EXPECT_EQ(without.Get(std::string(kPath) + "?wsdl")->status, 404);
 }
 
+TEST_F(PushsimTest, ExampleScenarioHoldsEveryKindOfNotice) {
+  Pushsim sim({"--port", "0", "--scenario",
+               std::string(CAU_TEST_SOURCE_DIR) + "/tools/pushsim/examples/basic.json"});
+  const std::string session = SessionOf(sim.Login("advogado/segredo"));
+  ASSERT_FALSE(session.empty());
+  pugi::xml_document doc;
+  std::set<std::string> kinds;
+  for (pugi::xml_node n :
+       Elements(Result(doc, sim.Post("avisosN", Paging(session, 0, 100))->body))) {
+    kinds.insert(Field(n, "tipoAviso"));
+  }
+  EXPECT_EQ(kinds, (std::set<std::string>{"ALERTA", "COBRANCA", "PROCESSO", "AUDIENCIA_INC",
+                                          "AUDIENCIA_EXC", "VERSAO", "URL"}));
+}
+
 }  // namespace
