@@ -21,7 +21,7 @@ std::string StatusPage(int status) {
          "</h1></body></html>\n";
 }
 
-std::string Describe(const FaultSpec& f) {
+std::string Describe(const FaultRule& f) {
   std::ostringstream out;
   if (f.fault)
     out << "fault ";
@@ -145,7 +145,7 @@ void PushServer::Routes() {
   server_.Post(".*", unknown);
 }
 
-bool PushServer::Reject(const std::optional<FaultSpec>& fault, httplib::Response& res) {
+bool PushServer::Reject(const std::optional<FaultRule>& fault, httplib::Response& res) {
   if (!fault) {
     return false;
   }
@@ -165,7 +165,7 @@ bool PushServer::Reject(const std::optional<FaultSpec>& fault, httplib::Response
   return false;
 }
 
-void PushServer::Answer(const std::optional<FaultSpec>& fault, std::string body,
+void PushServer::Answer(const std::optional<FaultRule>& fault, std::string body,
                         const char* contentType, httplib::Response& res) {
   if (fault && fault->oversize) {
     // Streams a response that starts like an answer and goes on past any sane size.
@@ -233,7 +233,7 @@ void PushServer::HandleSoap(const httplib::Request& req, httplib::Response& res)
     res.set_content(soap::FaultBody("Client", e.what()), kXmlType);
     return;
   }
-  const std::optional<FaultSpec> fault = faults_.Next(name);
+  const std::optional<FaultRule> fault = faults_.Next(name);
   if (fault) {
     entry["injected"] = Describe(*fault);
   }
@@ -279,7 +279,7 @@ void PushServer::HandleUpdateCheck(const httplib::Request& req, httplib::Respons
               {"method", "GET"},
               {"path", req.path},
               {"args", {{"origem", req.get_param_value("origem")}, {"versao", versao}}}});
-  const std::optional<FaultSpec> fault = faults_.Next("checaversao");
+  const std::optional<FaultRule> fault = faults_.Next("checaversao");
   if (Reject(fault, res)) {
     return;
   }
@@ -290,7 +290,7 @@ void PushServer::HandleDownload(const httplib::Request& req, httplib::Response& 
   const std::string name = req.matches[1];
   log_.Write(
       {{"op", "download"}, {"method", "GET"}, {"path", req.path}, {"args", {{"file", name}}}});
-  const std::optional<FaultSpec> fault = faults_.Next("download");
+  const std::optional<FaultRule> fault = faults_.Next("download");
   if (Reject(fault, res)) {
     return;
   }
