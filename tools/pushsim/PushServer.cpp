@@ -170,7 +170,9 @@ void PushServer::Answer(const std::optional<FaultRule>& fault, std::string body,
   if (fault && fault->oversize) {
     // Streams a response that starts like an answer and goes on past any sane size.
     const auto total = static_cast<std::size_t>(*fault->oversize);
-    auto head = std::make_shared<std::string>(body.substr(0, body.find("<ns:return>")));
+    const auto result = body.find("Return>");
+    auto head = std::make_shared<std::string>(
+        result == std::string::npos ? body : body.substr(0, result + 7));
     res.set_chunked_content_provider(
         contentType, [head, total](std::size_t offset, httplib::DataSink& sink) {
           if (offset >= total) {

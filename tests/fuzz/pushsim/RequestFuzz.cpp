@@ -25,8 +25,8 @@ std::string Open(pushsim::PushModel& model) {
       pushsim::soap::ServiceNs() +
       "\"><credencial>adv/segredo</credencial><origem>CAU</origem></login></e:Body></e:Envelope>";
   const std::string answer = model.Call("login", pushsim::soap::ParseRequest(doc, login), {});
-  const auto start = answer.find("<ns:return>") + 11;
-  return answer.substr(start, answer.find("</ns:return>") - start);
+  const auto start = answer.find("<ns:loginReturn>") + 16;
+  return answer.substr(start, answer.find("</ns:loginReturn>") - start);
 }
 
 }  // namespace

@@ -163,11 +163,17 @@ std::string Field(pugi::xml_node n, std::string_view local) {
   return Child(n, local).text().get();
 }
 
-// The "return" element of a response (or the Fault), the document kept alive by doc.
+// The result element of a response ("<op>Return" in "<op>Response") or the Fault; the
+// document is kept alive by doc.
 pugi::xml_node Result(pugi::xml_document& doc, const std::string& body) {
   EXPECT_TRUE(doc.load_string(body.c_str())) << body;
   pugi::xml_node first = Elements(Child(doc.document_element(), "Body")).at(0);
-  return Local(first) == "Fault" ? first : Child(first, "return");
+  if (Local(first) == "Fault") {
+    return first;
+  }
+  const std::string operation(Local(first).substr(0, Local(first).size() - 8));
+  EXPECT_EQ(Local(first), operation + "Response");
+  return Child(first, operation + "Return");
 }
 
 std::string SessionOf(const std::string& loginBody) {
