@@ -12,12 +12,12 @@
 
 namespace pushsim {
 
-class FaultSpecError : public std::runtime_error {
+class FaultRuleError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-struct FaultSpec {
+struct FaultRule {
   // Rejections: the call is not carried out.
   std::optional<std::string> fault;  // SOAP fault with this faultstring
   std::string faultcode = "Server";
@@ -35,21 +35,21 @@ struct FaultSpec {
   std::optional<int> times;
 };
 
-FaultSpec FaultFromJson(const nlohmann::json& spec, const std::string& where);
+FaultRule FaultFromJson(const nlohmann::json& rule, const std::string& where);
 // "op:key=value,key=value", e.g. "avisosN:close" or "login:fault=Conta bloqueada,times=1".
-std::pair<std::string, FaultSpec> FaultFromArgument(const std::string& argument);
+std::pair<std::string, FaultRule> FaultFromArgument(const std::string& argument);
 
 // The faults of every operation, "*" standing for any operation without its own.
 class FaultPlan {
  public:
-  void Set(const std::string& operation, FaultSpec spec);
+  void Set(const std::string& operation, FaultRule rule);
   void SetAll(const nlohmann::json& faultsByOperation);  // the scenario's "faults" object
   // Counts a call of operation and returns the fault it meets, if any.
-  std::optional<FaultSpec> Next(const std::string& operation);
+  std::optional<FaultRule> Next(const std::string& operation);
 
  private:
   struct Entry {
-    FaultSpec spec;
+    FaultRule rule;
     int calls = 0;
   };
   std::mutex mutex_;

@@ -3,10 +3,9 @@
 #include <chrono>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
-
-#include <pugixml.hpp>
 
 #include "SoapXml.h"
 
@@ -21,7 +20,7 @@ std::string StatusPage(int status) {
          "</h1></body></html>\n";
 }
 
-std::string Describe(const FaultSpec& f) {
+std::string Describe(const FaultRule& f) {
   std::ostringstream out;
   if (f.fault)
     out << "fault ";
@@ -60,23 +59,12 @@ std::optional<std::string> ReadWhole(const std::filesystem::path& file) {
   return data.str();
 }
 
-// Points the description's service address at this server, as a deployed service does.
+// Points the description's service address at this server, as a deployed service does;
+// the rest of the file goes out byte for byte.
 std::string WithOwnAddress(const std::string& wsdl, const std::string& address) {
-  pugi::xml_document doc;
-  if (!doc.load_buffer(wsdl.data(), wsdl.size(), pugi::parse_full)) {
-    return wsdl;
-  }
-  bool changed = false;
-  for (pugi::xpath_node found : doc.select_nodes("//*[local-name()='address'][@location]")) {
-    found.node().attribute("location").set_value(address.c_str());
-    changed = true;
-  }
-  if (!changed) {
-    return wsdl;
-  }
-  std::ostringstream out;
-  doc.save(out, "  ", pugi::format_default, pugi::encoding_utf8);
-  return out.str();
+  static const std::regex location(
+      R"((<(?:[A-Za-z_][\w.-]*:)?address\b[^>]*?\blocation\s*=\s*")[^"]*")");
+  return std::regex_replace(wsdl, location, "$1" + address + "\"");
 }
 
 }  // namespace
@@ -145,7 +133,7 @@ void PushServer::Routes() {
   server_.Post(".*", unknown);
 }
 
-bool PushServer::Reject(const std::optional<FaultSpec>& fault, httplib::Response& res) {
+bool PushServer::Reject(const std::optional<FaultRule>& fault, httplib::Response& res) {
   if (!fault) {
     return false;
   }
@@ -165,12 +153,14 @@ bool PushServer::Reject(const std::optional<FaultSpec>& fault, httplib::Response
   return false;
 }
 
-void PushServer::Answer(const std::optional<FaultSpec>& fault, std::string body,
+void PushServer::Answer(const std::optional<FaultRule>& fault, std::string body,
                         const char* contentType, httplib::Response& res) {
   if (fault && fault->oversize) {
     // Streams a response that starts like an answer and goes on past any sane size.
     const auto total = static_cast<std::size_t>(*fault->oversize);
-    auto head = std::make_shared<std::string>(body.substr(0, body.find("<ns:return>")));
+    const auto result = body.find("Return>");
+    auto head = std::make_shared<std::string>(
+        result == std::string::npos ? body : body.substr(0, result + 7));
     res.set_chunked_content_provider(
         contentType, [head, total](std::size_t offset, httplib::DataSink& sink) {
           if (offset >= total) {
@@ -233,7 +223,7 @@ void PushServer::HandleSoap(const httplib::Request& req, httplib::Response& res)
     res.set_content(soap::FaultBody("Client", e.what()), kXmlType);
     return;
   }
-  const std::optional<FaultSpec> fault = faults_.Next(name);
+  const std::optional<FaultRule> fault = faults_.Next(name);
   if (fault) {
     entry["injected"] = Describe(*fault);
   }
@@ -279,7 +269,7 @@ void PushServer::HandleUpdateCheck(const httplib::Request& req, httplib::Respons
               {"method", "GET"},
               {"path", req.path},
               {"args", {{"origem", req.get_param_value("origem")}, {"versao", versao}}}});
-  const std::optional<FaultSpec> fault = faults_.Next("checaversao");
+  const std::optional<FaultRule> fault = faults_.Next("checaversao");
   if (Reject(fault, res)) {
     return;
   }
@@ -290,7 +280,7 @@ void PushServer::HandleDownload(const httplib::Request& req, httplib::Response& 
   const std::string name = req.matches[1];
   log_.Write(
       {{"op", "download"}, {"method", "GET"}, {"path", req.path}, {"args", {{"file", name}}}});
-  const std::optional<FaultSpec> fault = faults_.Next("download");
+  const std::optional<FaultRule> fault = faults_.Next("download");
   if (Reject(fault, res)) {
     return;
   }

@@ -42,8 +42,8 @@ class PushServer {
   void HandleUpdateCheck(const httplib::Request& req, httplib::Response& res);
   void HandleDownload(const httplib::Request& req, httplib::Response& res);
   // Applies a rejection (delay first); true when the answer is already made.
-  bool Reject(const std::optional<FaultSpec>& fault, httplib::Response& res);
-  void Answer(const std::optional<FaultSpec>& fault, std::string body, const char* contentType,
+  bool Reject(const std::optional<FaultRule>& fault, httplib::Response& res);
+  void Answer(const std::optional<FaultRule>& fault, std::string body, const char* contentType,
               httplib::Response& res);
   void Sleep(int milliseconds);
   std::string OwnAddress(const httplib::Request& req) const;

@@ -33,7 +33,8 @@ class Fields {
   }
 
   void Allow(std::initializer_list<const char*> keys) const {
-    for (const auto& [key, value] : object_.items()) {
+    for (const auto& item : object_.items()) {
+      const std::string& key = item.key();
       if (std::none_of(keys.begin(), keys.end(), [&](const char* k) { return key == k; })) {
         Fail("unknown key \"" + key + "\"");
       }

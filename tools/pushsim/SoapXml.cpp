@@ -216,7 +216,7 @@ ResponseWriter::ResponseWriter(const std::string& operation, WriteOptions option
   pugi::xml_node body = envelope.append_child("soapenv:Body");
   pugi::xml_node response = body.append_child(("ns:" + operation + "Response").c_str());
   response.append_attribute("xmlns:ns") = ServiceNs().c_str();
-  return_ = response.append_child("ns:return");
+  return_ = response.append_child(("ns:" + operation + "Return").c_str());
 }
 
 pugi::xml_node ResponseWriter::Element(pugi::xml_node parent, const char* name) const {

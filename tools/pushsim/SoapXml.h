@@ -50,8 +50,8 @@ struct WriteOptions {
   std::string itemName;  // when set, every array item is written under this name
 };
 
-// Builds "<operation>Response" with one "return" child, elements qualified by the
-// service namespace under the prefix "ns".
+// Builds "<operation>Response" with one "<operation>Return" child, as the service's
+// description declares them, elements qualified by the service namespace under "ns".
 class ResponseWriter {
  public:
   ResponseWriter(const std::string& operation, WriteOptions options);

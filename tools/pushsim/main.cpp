@@ -32,7 +32,7 @@ constexpr const char* kUsage =
     "  --log FILE      appends one JSON line per request received\n"
     "  --wsdl FILE     description served at \"?wsdl\" (default: docs/PushService.wsdl)\n"
     "  --downloads DIR files served under /downloads/\n"
-    "  --fault SPEC    e.g. avisosN:close  login:fault=Conta bloqueada  escopoN:status=404\n"
+    "  --fault RULE    e.g. avisosN:close  login:fault=Conta bloqueada  escopoN:status=404\n"
     "The first line on standard output is \"port N\".\n";
 
 struct Options {
@@ -118,8 +118,8 @@ int main(int argc, char** argv) {
         options.scenario ? pushsim::LoadScenario(*options.scenario) : pushsim::Scenario{};
     pushsim::FaultPlan faults;
     faults.SetAll(scenario.faults);
-    for (const std::string& spec : options.faults) {
-      auto [operation, fault] = pushsim::FaultFromArgument(spec);
+    for (const std::string& rule : options.faults) {
+      auto [operation, fault] = pushsim::FaultFromArgument(rule);
       faults.Set(operation, fault);
     }
     pushsim::PushModel model(std::move(scenario), options.state);

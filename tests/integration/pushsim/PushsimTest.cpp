@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -163,11 +164,17 @@ std::string Field(pugi::xml_node n, std::string_view local) {
   return Child(n, local).text().get();
 }
 
-// The "return" element of a response (or the Fault), the document kept alive by doc.
+// The result element of a response ("<op>Return" in "<op>Response") or the Fault; the
+// document is kept alive by doc.
 pugi::xml_node Result(pugi::xml_document& doc, const std::string& body) {
   EXPECT_TRUE(doc.load_string(body.c_str())) << body;
   pugi::xml_node first = Elements(Child(doc.document_element(), "Body")).at(0);
-  return Local(first) == "Fault" ? first : Child(first, "return");
+  if (Local(first) == "Fault") {
+    return first;
+  }
+  const std::string operation(Local(first).substr(0, Local(first).size() - 8));
+  EXPECT_EQ(Local(first), operation + "Response");
+  return Child(first, operation + "Return");
 }
 
 std::string SessionOf(const std::string& loginBody) {
@@ -590,6 +597,68 @@ TEST_F(PushsimTest, ServesItsDescriptionAndTheUpdates) {
 
   Pushsim without(Args({"--wsdl", (dir_ / "missing.wsdl").string()}));
   EXPECT_EQ(without.Get(std::string(kPath) + "?wsdl")->status, 404);
+}
+
+TEST_F(PushsimTest, ExampleScenarioHoldsEveryKindOfNotice) {
+  Pushsim sim({"--port", "0", "--scenario",
+               std::string(CAU_TEST_SOURCE_DIR) + "/tools/pushsim/examples/basic.json"});
+  const std::string session = SessionOf(sim.Login("advogado/segredo"));
+  ASSERT_FALSE(session.empty());
+  pugi::xml_document doc;
+  std::set<std::string> kinds;
+  for (pugi::xml_node n :
+       Elements(Result(doc, sim.Post("avisosN", Paging(session, 0, 100))->body))) {
+    kinds.insert(Field(n, "tipoAviso"));
+  }
+  EXPECT_EQ(kinds, (std::set<std::string>{"ALERTA", "COBRANCA", "PROCESSO", "AUDIENCIA_INC",
+                                          "AUDIENCIA_EXC", "VERSAO", "URL"}));
+}
+
+// Every answer conforms to the schema of our service description, as an independent
+// validator (xmllint) reads it.
+TEST_F(PushsimTest, AnswersValidateAgainstTheServiceSchema) {
+  const fs::path wsdl = fs::path(CAU_TEST_SOURCE_DIR) / "docs/PushService.wsdl";
+  if (!fs::exists(wsdl)) {
+    GTEST_SKIP() << "no service description in this tree";
+  }
+  const fs::path schema = dir_ / "schema.xsd";
+  ASSERT_EQ(std::system(("xmllint --xpath \"//*[local-name()='schema']\" '" + wsdl.string() +
+                         "' > '" + schema.string() + "'")
+                            .c_str()),
+            0);
+  Pushsim sim({"--port", "0", "--scenario",
+               std::string(CAU_TEST_SOURCE_DIR) + "/tools/pushsim/examples/basic.json"});
+  const std::string login = sim.Login("advogado/segredo");
+  const std::string sid = "<sessionId>" + SessionOf(login) + "</sessionId>";
+  const std::string cases = Cases({{"TJXX", "2.0009999-11.2019.8.19.0002"},
+                                   {"TJXX", "1.0001234-56.2010.8.19.0001"},
+                                   {"ZZ", "1"}});
+  const std::vector<std::pair<std::string, std::string>> answers = {
+      {"login", login},
+      {"escopoN", sim.Post("escopoN", sid)->body},
+      {"cadastraN", sim.Post("cadastraN", sid + cases)->body},
+      {"consultaN", sim.Post("consultaN", sid + cases)->body},
+      {"historicosN", sim.Post("historicosN", Paging(SessionOf(login), 0, 100, 0))->body},
+      {"avisosN", sim.Post("avisosN", Paging(SessionOf(login), 0, 100))->body},
+      {"descadastraN", sim.Post("descadastraN", sid + cases)->body},
+      {"logout", sim.Post("logout", sid)->body},
+  };
+  for (const auto& [operation, body] : answers) {
+    pugi::xml_document envelope;
+    ASSERT_TRUE(envelope.load_string(body.c_str())) << body;
+    pugi::xml_document answer;
+    pugi::xml_node response =
+        answer.append_copy(Elements(Child(envelope.document_element(), "Body")).at(0));
+    EXPECT_EQ(Local(response), operation + "Response");
+    response.append_attribute("xmlns:xsi") = "http://www.w3.org/2001/XMLSchema-instance";
+    const fs::path file = dir_ / (operation + ".xml");
+    ASSERT_TRUE(answer.save_file(file.c_str()));
+    EXPECT_EQ(std::system(("xmllint --noout --schema '" + schema.string() + "' '" + file.string() +
+                           "' 2>'" + (dir_ / "xmllint.err").string() + "'")
+                              .c_str()),
+              0)
+        << operation << ": " << std::ifstream(dir_ / "xmllint.err").rdbuf();
+  }
 }
 
 }  // namespace
