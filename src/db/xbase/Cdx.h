@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -88,6 +89,11 @@ class CdxFile {
   bool Insert(int tag, std::string_view key, uint32_t recno);
   // Removes exactly (key, recno); false when that pair is not in the tag.
   bool Remove(int tag, std::string_view key, uint32_t recno);
+  // When Remove finds no exact pair because the stored key differs from the
+  // one computed now: removes the entry of `recno` wherever it is in the tag
+  // (a full walk) and returns the key it had, nullopt if the record is not
+  // in the tag. Leaves no stale entry behind; the caller reports the mismatch.
+  std::optional<std::string> RemoveRecord(int tag, uint32_t recno);
   bool HasKey(int tag, std::string_view key) const;  // any record with this key
   // Replaces the tag's whole tree with these entries (any order; exact
   // duplicates dropped; unique keeps the lowest record of each key; a

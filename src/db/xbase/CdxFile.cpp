@@ -932,6 +932,22 @@ bool CdxFile::Remove(int tag, std::string_view key, uint32_t recno) {
   return Guarded(s, [&] { return s.Remove(t, key, recno); });
 }
 
+std::optional<std::string> CdxFile::RemoveRecord(int tag, uint32_t recno) {
+  CdxStore& s = *store_;
+  const TagInfo& t = WritableTag(s, tag, std::string(TagAt(s, tag).keyLength, ' '));
+  return Guarded(s, [&]() -> std::optional<std::string> {
+    for (CdxPos pos = s.First(t); pos.valid(); pos = s.Next(t, pos)) {
+      const CdxEntry& e = s.At(t, pos);
+      if (e.recno != recno)
+        continue;
+      std::string key = e.key;
+      s.Remove(t, key, recno);
+      return key;
+    }
+    return std::nullopt;
+  });
+}
+
 bool CdxFile::HasKey(int tag, std::string_view key) const {
   CdxStore& s = *store_;
   const TagInfo& t = TagAt(s, tag);

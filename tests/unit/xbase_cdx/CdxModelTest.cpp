@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -299,6 +300,22 @@ TEST(CdxModel, CursorsFollowChangesAndSeekInTagOrder) {
   ASSERT_TRUE(cdx->Remove(asc, a.Key(), a.RecNo()));
   ASSERT_TRUE(a.Prev());
   EXPECT_EQ(a.RecNo(), 1999u);
+  EXPECT_EQ(cdx->CheckStructure(), std::vector<std::string>{});
+}
+
+TEST(CdxModel, AStoredKeyThatDiffersIsStillRemovedByRecord) {
+  testing::TempDir dir;
+  auto cdx = CdxFile::Create(dir.path() / "stale.cdx", {Specs()[1]});
+  for (uint32_t r = 1; r <= 3000; ++r)
+    cdx->Insert(0, EncodeDouble(r), r);
+  // The host stored 1234.0000000000002 where we now compute 1234.
+  const std::string stored = EncodeDouble(std::nextafter(1234.0, 2000.0));
+  ASSERT_TRUE(cdx->Remove(0, EncodeDouble(1234), 1234));
+  ASSERT_TRUE(cdx->Insert(0, stored, 1234));
+  EXPECT_FALSE(cdx->Remove(0, EncodeDouble(1234), 1234));
+  EXPECT_EQ(cdx->RemoveRecord(0, 1234), stored);
+  EXPECT_EQ(cdx->RemoveRecord(0, 1234), std::nullopt);
+  EXPECT_EQ(cdx->Entries(0).size(), 2999u);
   EXPECT_EQ(cdx->CheckStructure(), std::vector<std::string>{});
 }
 
