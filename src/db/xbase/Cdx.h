@@ -105,6 +105,11 @@ class CdxFile {
   // header with its change counter bumped last); with `sync`, fsyncs.
   void Flush(bool sync = false);
   void Close();  // Flush(true) and release the file; the object is then unusable
+  // Another program may change the file between our changes (under the
+  // lock the caller holds): when its change counter moved, every cached page
+  // is dropped and the bag is read again. Returns true when that happened;
+  // throws cau::Error when this side still has unwritten changes.
+  bool Refresh();
   uint32_t changeCounter() const;
 
   // Tree problems, empty when the bag is sound: page offsets, attributes,

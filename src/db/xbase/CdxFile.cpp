@@ -111,7 +111,6 @@ class CdxStore {
   std::vector<TagInfo> tags;
   uint64_t generation = 1;
   bool failed = false;
-  bool scanFree = false;  // the next check collects pages nobody reaches
 
   struct Cached {
     CdxNode node;
@@ -120,8 +119,11 @@ class CdxStore {
     bool dirty;
   };
   std::unordered_map<uint32_t, Cached> cache;
-  std::set<uint32_t> dirty;         // pages to write at the next flush
-  std::vector<uint32_t> freePages;  // abandoned pages we may reuse
+  std::set<uint32_t> dirty;  // pages to write at the next flush
+  // Pages this session freed, reused before the file grows. Pages found
+  // abandoned in the file are left alone: another program may still count
+  // them as its own free pages.
+  std::vector<uint32_t> freePages;
 
   [[noreturn]] void Corrupt(const std::string& what) const {
     throw FileError(path.string(), "Índice " + path.filename().string() + " corrompido: " + what);
@@ -659,6 +661,12 @@ class CdxStore {
     return plain == 4 || plain == 8 ? '\0' : ' ';
   }
 
+  uint32_t DiskCounter() const {
+    unsigned char be[4];
+    ReadAt(8, be, 4);
+    return (uint32_t{be[0]} << 24) | (uint32_t{be[1]} << 16) | (uint32_t{be[2]} << 8) | be[3];
+  }
+
   void Load() {
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0)
@@ -735,9 +743,7 @@ std::unique_ptr<CdxFile> CdxFile::Open(const std::filesystem::path& path, bool w
     s.IoError("não foi possível abrir");
   s.Load();
   if (writable) {
-    s.scanFree = true;
     auto problems = file->CheckStructure();
-    s.scanFree = false;
     if (!problems.empty())
       s.Corrupt(problems.front());
     s.writable = true;
@@ -997,6 +1003,8 @@ void CdxFile::Flush(bool sync) {
     (offset >= s.diskSize ? fresh : changed).push_back(offset);
   if (!fresh.empty() || !changed.empty() || s.fileSize > s.diskSize) {
     Guarded(s, [&] {
+      if (s.DiskCounter() != s.counter)
+        s.Corrupt("alterado por outro programa desde a leitura; nada foi gravado");
       // New pages first: nothing points at them until the old ones change.
       for (auto* list : {&fresh, &changed}) {
         for (uint32_t offset : *list) {
@@ -1025,6 +1033,38 @@ void CdxFile::Flush(bool sync) {
     s.failed = true;
     s.IoError("falha ao sincronizar");
   }
+}
+
+bool CdxFile::Refresh() {
+  CdxStore& s = *store_;
+  if (s.DiskCounter() == s.counter)
+    return false;
+  if (!s.dirty.empty()) {
+    s.failed = true;  // what is pending here was made on pages that changed
+    throw Error("índice " + s.path.filename().string() +
+                " alterado por outro programa com alterações pendentes aqui");
+  }
+  std::vector<char> fills;
+  for (const auto& t : s.tags)
+    fills.push_back(t.fill);
+  const auto oldTags = s.tags;
+  s.cache.clear();
+  s.freePages.clear();
+  s.tags.clear();
+  ++s.generation;
+  Guarded(s, [&] {
+    s.Load();
+    return 0;
+  });
+  // Keep the key types the caller confirmed for tags that are still the same.
+  for (auto& t : s.tags)
+    for (std::size_t i = 0; i < oldTags.size(); ++i)
+      if (oldTags[i].headerOffset == t.headerOffset && oldTags[i].name == t.name &&
+          t.fill != fills[i]) {
+        t.fill = fills[i];
+        s.cache.clear();
+      }
+  return true;
 }
 
 void CdxFile::Close() {
@@ -1146,13 +1186,6 @@ std::vector<std::string> CdxFile::CheckStructure() const {
   for (uint32_t p : s.freePages)
     if (seen.count(p) != 0)
       problems.push_back("página livre " + Hex(p) + " está em uso");
-  // Pages nobody reaches may be reused when the file keeps no free chain of its own.
-  if (s.scanFree && problems.empty() && (s.freeHead == 0 || s.freeHead == kCdxNone)) {
-    for (uint64_t p = kHeaderSize; p + kCdxPageSize <= s.diskSize; p += kCdxPageSize)
-      if (seen.count(static_cast<uint32_t>(p)) == 0 && s.cache.count(static_cast<uint32_t>(p)) == 0)
-        s.freePages.push_back(static_cast<uint32_t>(p));
-    std::reverse(s.freePages.begin(), s.freePages.end());  // lowest offsets first
-  }
   return problems;
 }
 
@@ -1191,7 +1224,7 @@ CdxFile::Cursor CdxFile::OpenCursor(int tag) const {
 
 bool CdxFile::Cursor::Load() {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   generation_ = s.generation;
   if (page_ == 0) {
     eof_ = true;
@@ -1208,7 +1241,7 @@ bool CdxFile::Cursor::Load() {
 
 bool CdxFile::Cursor::First() {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   const CdxPos p = t.descending ? s.Last(t) : s.First(t);
   page_ = p.page;
   index_ = p.index;
@@ -1217,7 +1250,7 @@ bool CdxFile::Cursor::First() {
 
 bool CdxFile::Cursor::Last() {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   const CdxPos p = t.descending ? s.First(t) : s.Last(t);
   page_ = p.page;
   index_ = p.index;
@@ -1229,7 +1262,7 @@ bool CdxFile::Cursor::Last() {
 // follows it physically (page_ 0 at the end).
 bool CdxFile::Cursor::Resync() {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   const CdxPos p = s.LowerBound(t, key_, recno_);
   page_ = p.page;
   index_ = p.index;
@@ -1241,7 +1274,7 @@ bool CdxFile::Cursor::Resync() {
 
 bool CdxFile::Cursor::Step(bool forward) {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   const bool physForward = forward != t.descending;
   CdxPos p{page_, index_};
   if (generation_ != s.generation && !eof_) {
@@ -1276,7 +1309,7 @@ bool CdxFile::Cursor::Prev() {
 
 bool CdxFile::Cursor::Seek(std::string_view key) {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   CdxPos p;
   if (!t.descending) {
     auto path = s.Descend(t, [&](const CdxEntry& e) { return ComparePrefix(e.key, key) < 0; });
@@ -1295,7 +1328,7 @@ bool CdxFile::Cursor::Seek(std::string_view key) {
 
 bool CdxFile::Cursor::SeekExact(std::string_view key, uint32_t recno) {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   CdxPos p = s.LowerBound(t, key, recno);
   if (t.descending) {
     const bool exact = p.valid() && s.At(t, p).key == key && s.At(t, p).recno == recno;

@@ -319,6 +319,44 @@ TEST(CdxModel, AStoredKeyThatDiffersIsStillRemovedByRecord) {
   EXPECT_EQ(cdx->CheckStructure(), std::vector<std::string>{});
 }
 
+TEST(CdxModel, ChangesByAnotherProgramAreSeenAfterRefresh) {
+  testing::TempDir dir;
+  const fs::path file = dir.path() / "shared.cdx";
+  CdxFile::Create(file, {Specs()[1]})->Close();
+  auto a = CdxFile::Open(file, true);
+  auto b = CdxFile::Open(file, true);
+  for (uint32_t r = 1; r <= 1500; ++r)
+    b->Insert(0, EncodeDouble(r), r);
+  b->Flush();
+  EXPECT_EQ(a->Entries(0).size(), 0u);  // still its cached view
+  EXPECT_TRUE(a->Refresh());
+  EXPECT_FALSE(a->Refresh());
+  EXPECT_EQ(a->Entries(0).size(), 1500u);
+  a->Insert(0, EncodeDouble(0.5), 2000);
+  a->Flush();
+  ASSERT_TRUE(b->Refresh());
+  b->Insert(0, EncodeDouble(7), 3000);
+  a->Insert(0, EncodeDouble(8), 3001);
+  b->Flush();
+  EXPECT_THROW(a->Refresh(), Error);  // both sides changed: a must not write over b
+  EXPECT_THROW(a->Flush(), Error);
+  a.reset();
+  auto back = CdxFile::Open(file, true);
+  const auto entries = back->Entries(0);
+  EXPECT_EQ(entries.size(), 1502u);
+  EXPECT_EQ(entries[8].second, 3000u);  // after (0.5, 2000) and (7, 7)
+  EXPECT_EQ(entries[9].second, 8u);     // and no (8, 3001)
+  // A flush without a refresh is refused the same way.
+  auto c = CdxFile::Open(file, true);
+  back->Insert(0, EncodeDouble(9), 4000);
+  back->Flush();
+  c->Insert(0, EncodeDouble(10), 4001);
+  EXPECT_THROW(c->Flush(), FileError);
+  c.reset();
+  EXPECT_EQ(CdxFile::Open(file, false)->Entries(0).size(), 1503u);
+  EXPECT_EQ(back->CheckStructure(), std::vector<std::string>{});
+}
+
 TEST(CdxModel, MisuseIsRefused) {
   testing::TempDir dir;
   const fs::path file = dir.path() / "misuse.cdx";
