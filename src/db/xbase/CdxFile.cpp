@@ -180,6 +180,14 @@ class CdxStore {
     CdxNode node;
     if (auto err = DecodePage(bytes, t.keyLength, t.fill, node))
       Corrupt("tag " + t.name + ", página " + Hex(offset) + ": " + *err);
+    // In order within the page; with the checks of Hop this keeps every
+    // walk finite.
+    for (std::size_t i = 1; i < node.entries.size(); ++i) {
+      const auto& a = node.entries[i - 1];
+      const auto& b = node.entries[i];
+      if (ComparePair(a.key, a.recno, b.key, b.recno) >= 0)
+        Corrupt("tag " + t.name + ", página " + Hex(offset) + ": chaves fora de ordem");
+    }
     return cache.emplace(offset, Cached{std::move(node), t.keyLength, t.fill, false})
         .first->second.node;
   }
@@ -640,6 +648,15 @@ class CdxStore {
         continue;
       }
       DecodePage(bytes, probe.keyLength, '\0', b);
+      auto ordered = [](const CdxNode& n) {
+        for (std::size_t i = 1; i < n.entries.size(); ++i)
+          if (ComparePair(n.entries[i - 1].key, n.entries[i - 1].recno, n.entries[i].key,
+                          n.entries[i].recno) >= 0)
+            return false;
+        return true;
+      };
+      if (ordered(a) != ordered(b))
+        return ordered(a) ? ' ' : '\0';
       for (std::size_t i = 0; i < a.entries.size(); ++i) {
         const std::string& ka = a.entries[i].key;
         const std::string& kb = b.entries[i].key;
