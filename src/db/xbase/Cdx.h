@@ -60,9 +60,10 @@ class CdxFile {
   // file with any problem.
   static std::unique_ptr<CdxFile> Open(const std::filesystem::path& path, bool writable);
 
-  // Writes a new bag (replacing any file at `path`): bag header, directory,
-  // and one empty tag per spec, in the given order. Returns it open for
-  // writing. Throws cau::Error for a bad spec, cau::FileError on I/O.
+  // Writes a new bag (replacing any file at `path`; write to a new name and
+  // rename to replace a live index): bag header, directory, and one empty
+  // tag per spec laid out in the given order. Returns it open for writing.
+  // Throws cau::Error for a bad spec, cau::FileError on I/O.
   static std::unique_ptr<CdxFile> Create(const std::filesystem::path& path,
                                          const std::vector<TagSpec>& tags);
 
@@ -72,7 +73,7 @@ class CdxFile {
 
   const std::filesystem::path& path() const;
   bool writable() const;
-  const std::vector<TagInfo>& tags() const;
+  const std::vector<TagInfo>& tags() const;  // directory order: by name
   int FindTag(std::string_view name) const;  // case-insensitive, -1 if none
 
   // The key type of a tag decides the byte that leaf compression drops
@@ -103,6 +104,8 @@ class CdxFile {
 
   // Writes the dirty pages (new pages first, then changed ones, the bag
   // header with its change counter bumped last); with `sync`, fsyncs.
+  // Refuses with cau::FileError, writing nothing, when another program
+  // changed the file since we read it (see Refresh).
   void Flush(bool sync = false);
   void Close();  // Flush(true) and release the file; the object is then unusable
   // Another program may change the file between our changes (under the
@@ -115,7 +118,8 @@ class CdxFile {
   // Tree problems, empty when the bag is sound: page offsets, attributes,
   // leaf encoding and free space, order within and across pages, sibling
   // links, branch keys = last pair of their child, equal depth, no page
-  // reached twice or from two tags, key counts.
+  // reached twice or from two tags, no repeated key in a unique tag, no
+  // record 0, free pages not in use.
   std::vector<std::string> CheckStructure() const;
 
   // Shape of a tag's tree (walks it).
@@ -131,7 +135,9 @@ class CdxFile {
 
   // A position in one tag, in the tag's logical order. Cursors survive
   // changes to the file: after an Insert/Remove they find their entry again
-  // (or the next one, if it was removed) on the next move.
+  // (or the next one, if it was removed) on the next move. Next at the end
+  // stays at the end; Prev at the end goes to the last entry. A cursor must
+  // not outlive its file.
   class Cursor {
    public:
     bool First();
