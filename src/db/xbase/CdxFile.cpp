@@ -930,6 +930,13 @@ void CdxFile::SetKeyType(int tag, ValueType type) {
   t.fill = fill;
   s.cache.clear();
   ++s.generation;
+  if (s.writable) {  // the open-time check read the pages the other way
+    const auto problems = CheckStructure();
+    if (!problems.empty()) {
+      s.failed = true;
+      s.Corrupt(problems.front());
+    }
+  }
 }
 
 bool CdxFile::Insert(int tag, std::string_view key, uint32_t recno) {

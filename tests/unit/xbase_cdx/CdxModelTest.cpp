@@ -357,6 +357,28 @@ TEST(CdxModel, ChangesByAnotherProgramAreSeenAfterRefresh) {
   EXPECT_EQ(back->CheckStructure(), std::vector<std::string>{});
 }
 
+TEST(CdxModel, KeyTypeDecidesHowTrailingBytesAreRead) {
+  testing::TempDir dir;
+  const fs::path file = dir.path() / "fill.cdx";
+  {
+    // Numbers whose keys differ only in bytes compression drops as 0x00.
+    auto cdx = CdxFile::Create(file, {Specs()[1]});
+    for (double d : {1.0, 1.0000000000000002, 1.5, 2.0})
+      cdx->Insert(0, EncodeDouble(d), 1);
+  }
+  auto ro = CdxFile::Open(file, false);
+  EXPECT_EQ(ro->tags()[0].fill, '\0');  // inferred from the pages
+  ASSERT_TRUE(ro->OpenCursor(0).Seek(EncodeDouble(1.5)));
+  // Read as character keys the same pages are out of order: a writable file
+  // refuses that type, and nothing is written.
+  const std::string before = testing::ReadBytes(file);
+  auto rw = CdxFile::Open(file, true);
+  EXPECT_THROW(rw->SetKeyType(0, ValueType::Character), FileError);
+  EXPECT_THROW(rw->Insert(0, EncodeDouble(3), 2), Error);
+  rw.reset();
+  EXPECT_EQ(testing::ReadBytes(file), before);
+}
+
 TEST(CdxModel, MisuseIsRefused) {
   testing::TempDir dir;
   const fs::path file = dir.path() / "misuse.cdx";
