@@ -379,6 +379,40 @@ TEST(CdxModel, KeyTypeDecidesHowTrailingBytesAreRead) {
   EXPECT_EQ(testing::ReadBytes(file), before);
 }
 
+TEST(CdxModel, FirstSplitKeepsTheRootWhereTheHeaderPointsAndAddsTheLowerHalfOnTheLeft) {
+  testing::TempDir dir;
+  const fs::path file = dir.path() / "split.cdx";
+  auto cdx = CdxFile::Create(file, {Specs()[1]});
+  const uint32_t root = cdx->tags()[0].rootPage;
+  uint32_t r = 1;
+  for (; cdx->Stats(0).levels == 1; ++r)
+    cdx->Insert(0, EncodeDouble(r), r);
+  const uint32_t n = r - 1;
+  cdx->Close();
+  const std::string b = testing::ReadBytes(file);
+  auto u16 = [&](uint32_t at) {
+    return static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8;
+  };
+  auto be32 = [&](uint32_t at) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i)
+      v = v << 8 | static_cast<unsigned char>(b[at + i]);
+    return v;
+  };
+  ASSERT_EQ(b.size(), root + 512u + 2 * 512);
+  EXPECT_EQ(u16(root), 1);  // an interior root
+  EXPECT_EQ(u16(root + 2), 2);
+  const uint32_t upper = root + 512,
+                 lower = root + 1024;  // the copied root first, then the new page
+  EXPECT_EQ(be32(root + 12 + 8 + 4), lower);
+  EXPECT_EQ(be32(root + 12 + 16 + 12), upper);
+  EXPECT_EQ(be32(root + 12 + 16 + 8), n);  // last record of the tag
+  EXPECT_EQ(u16(lower), 2);
+  EXPECT_EQ(u16(upper), 2);
+  EXPECT_EQ(u16(lower + 2) + u16(upper + 2), static_cast<int>(n));
+  EXPECT_LE(std::abs(u16(lower + 2) - u16(upper + 2)), 1);  // split in half
+}
+
 TEST(CdxModel, MisuseIsRefused) {
   testing::TempDir dir;
   const fs::path file = dir.path() / "misuse.cdx";
