@@ -221,6 +221,27 @@ std::string LowerCp1252(std::string_view utf8) {
   return MapChars(utf8, Lower);
 }
 
+namespace {
+
+template <typename F>
+std::string MapBytes(std::string_view bytes, F f) {
+  std::string out(bytes);
+  for (char& c : out) {
+    const char32_t mapped = f(ToCodePoint(static_cast<unsigned char>(c)));
+    c = static_cast<char>(Cp1252Byte(mapped).value_or(static_cast<unsigned char>(c)));
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string UpperCp1252Bytes(std::string_view bytes) {
+  return MapBytes(bytes, Upper);
+}
+std::string LowerCp1252Bytes(std::string_view bytes) {
+  return MapBytes(bytes, Lower);
+}
+
 std::string UpperAscii(std::string_view text) {
   std::string out(text);
   for (char& c : out) {

@@ -38,6 +38,11 @@ std::string_view LeftChars(std::string_view utf8, std::size_t n);
 std::string UpperCp1252(std::string_view utf8);
 std::string LowerCp1252(std::string_view utf8);
 
+// The same case mapping on raw Windows-1252 bytes (not UTF-8); the length is
+// kept, every byte maps to one byte.
+std::string UpperCp1252Bytes(std::string_view bytes);
+std::string LowerCp1252Bytes(std::string_view bytes);
+
 // Upper case of the letters a to z only.
 std::string UpperAscii(std::string_view text);
 

@@ -1,0 +1,407 @@
+#include "db/CodeBase.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+#include "config/Cp1252.h"
+#include "config/Errors.h"
+#include "db/xbase/Table.h"
+
+namespace cau::db {
+
+using xbase::Table;
+
+class Field4 {
+ public:
+  Field4(Data4& table, int index) : table(table), index(index) {}
+  Data4& table;
+  int index;
+};
+
+class Tag4 {
+ public:
+  explicit Tag4(int index) : index(index) {}
+  int index;
+};
+
+class Data4 {
+ public:
+  Data4(Code4& engine, std::unique_ptr<Table> table) : engine(engine), table(std::move(table)) {}
+  Code4& engine;
+  std::unique_ptr<Table> table;
+  std::map<int, std::unique_ptr<Field4>> fields;
+  std::map<int, std::unique_ptr<Tag4>> tags;
+};
+
+class Code4 {
+ public:
+  int errUnique = e4unique;
+  int errFieldName = 1;
+  int errorCode = 0;
+  std::string errorText;
+  std::vector<std::unique_ptr<Data4>> tables;
+
+  int Fail(int code, std::string text) {
+    errorCode = code;
+    errorText = std::move(text);
+    return code;
+  }
+};
+
+namespace {
+
+// Runs `op` on the engine of `table`, turning exceptions into error codes.
+template <typename Op>
+int Guard(Data4* table, int failCode, Op&& op) {
+  if (!table)
+    return e4data;
+  try {
+    return op(*table->table);
+  } catch (const xbase::DuplicateKey& e) {
+    return table->engine.Fail(e4unique, e.what());
+  } catch (const FileError& e) {
+    return table->engine.Fail(e4data, e.what());
+  } catch (const Error& e) {
+    int code = failCode;
+    if (table->table->readOnly())
+      code = e4readOnly;
+    return table->engine.Fail(code, e.what());
+  } catch (const std::exception& e) {
+    return table->engine.Fail(e4write, e.what());
+  }
+}
+
+std::string Trimmed(std::string_view s) {
+  std::size_t b = 0, e = s.size();
+  while (b < e && s[b] == ' ')
+    ++b;
+  while (e > b && s[e - 1] == ' ')
+    --e;
+  return std::string(s.substr(b, e - b));
+}
+
+}  // namespace
+
+void Code4Deleter::operator()(Code4* engine) const {
+  delete engine;
+}
+
+// The handle owns the engine; released by code4initUndo or when it goes out of scope.
+Code4Handle code4initP() {
+  return Code4Handle(new Code4);
+}
+
+int code4initUndo(Code4Handle& engine) {
+  if (!engine)
+    return r4success;
+  int result = r4success;
+  while (!engine->tables.empty()) {
+    int r = d4close(engine->tables.back().get());
+    if (r < 0)
+      result = r;
+  }
+  engine.reset();
+  return result;
+}
+
+int code4errDefaultUnique(Code4& engine, int setting) {
+  int old = engine.errUnique;
+  engine.errUnique = setting;
+  return old;
+}
+
+int code4errFieldName(Code4& engine, int setting) {
+  int old = engine.errFieldName;
+  engine.errFieldName = setting;
+  return old;
+}
+
+int code4errorCode(const Code4& engine) {
+  return engine.errorCode;
+}
+const std::string& code4errorText(const Code4& engine) {
+  return engine.errorText;
+}
+void code4errorClear(Code4& engine) {
+  engine.errorCode = 0;
+  engine.errorText.clear();
+}
+
+Data4* d4open(Code4& engine, std::string_view path) {
+  std::filesystem::path p{std::string(path)};
+  try {
+    Table::Options options;
+    options.rejectUniqueDuplicates = engine.errUnique != r4uniqueContinue && engine.errUnique != 0;
+    auto table = Table::Open(p, options);
+    engine.tables.push_back(std::make_unique<Data4>(engine, std::move(table)));
+    engine.errorCode = 0;
+    engine.errorText.clear();
+    return engine.tables.back().get();
+  } catch (const std::exception& e) {
+    std::error_code ec;
+    bool missing = xbase::FindFileNoCase(p.parent_path(), p.filename().string()).empty();
+    engine.Fail(missing ? e4open : e4data, e.what());
+    return nullptr;
+  }
+}
+
+bool d4readOnly(const Data4* table) {
+  return table && table->table->readOnly();
+}
+
+std::string d4readOnlyReason(const Data4* table) {
+  return table ? table->table->readOnlyReason() : std::string();
+}
+
+int d4close(Data4* table) {
+  if (!table)
+    return r4success;
+  Code4& engine = table->engine;
+  int result = Guard(table, e4write, [](Table& t) {
+    t.Close();
+    return r4success;
+  });
+  for (auto it = engine.tables.begin(); it != engine.tables.end(); ++it) {
+    if (it->get() == table) {
+      engine.tables.erase(it);
+      break;
+    }
+  }
+  return result;
+}
+
+Tag4* d4tag(Data4* table, std::string_view name) {
+  if (!table)
+    return nullptr;
+  int index = table->table->FindTag(name);
+  if (index < 0) {
+    table->engine.Fail(
+        e4data, table->table->path().string() + ": tag " + std::string(name) + " não encontrada");
+    return nullptr;
+  }
+  auto& slot = table->tags[index];
+  if (!slot)
+    slot = std::make_unique<Tag4>(index);
+  return slot.get();
+}
+
+int d4tagSelectP(Data4* table, Tag4* tag) {
+  return Guard(table, e4data, [&](Table& t) {
+    t.SelectTag(tag ? tag->index : -1);
+    return r4success;
+  });
+}
+
+int d4goBof(Data4* table) {
+  return Guard(table, e4data, [](Table& t) {
+    t.GoTop();
+    return t.Eof() ? r4eof : r4success;
+  });
+}
+
+int d4skip(Data4* table, long n) {
+  return Guard(table, e4data, [&](Table& t) {
+    t.Skip(n);
+    if (t.Eof())
+      return r4eof;
+    return t.Bof() ? r4bof : r4success;
+  });
+}
+
+int d4eof(Data4* table) {
+  if (!table)
+    return e4data;
+  return table->table->Eof() ? 1 : 0;
+}
+
+long d4recCountDo(Data4* table) {
+  if (!table)
+    return e4data;
+  return long(table->table->RecordCount());
+}
+
+long d4recNo(Data4* table) {
+  if (!table)
+    return e4data;
+  return long(table->table->RecNo());
+}
+
+Field4* d4field(Data4* table, std::string_view name) {
+  if (!table)
+    return nullptr;
+  int index = table->table->FieldIndex(name);
+  if (index < 0 || table->table->fields()[std::size_t(index)].type == '0') {
+    if (table->engine.errFieldName != 0) {
+      table->engine.Fail(e4fieldName, table->table->path().string() + ": campo " +
+                                          std::string(name) + " não existe");
+    }
+    return nullptr;
+  }
+  auto& slot = table->fields[index];
+  if (!slot)
+    slot = std::make_unique<Field4>(*table, index);
+  return slot.get();
+}
+
+long f4int(Field4* field) {
+  if (!field)
+    return 0;
+  Table& t = *field->table.table;
+  const auto& f = t.fields()[std::size_t(field->index)];
+  xbase::Value v = t.FieldValue(field->index);
+  if (v.type == xbase::ValueType::Numeric)
+    return long(v.number);
+  if (f.type == 'C')
+    return std::strtol(Trimmed(v.text).c_str(), nullptr, 10);
+  return 0;
+}
+
+int f4assignInt(Field4* field, long value) {
+  if (!field)
+    return e4fieldName;
+  return Guard(&field->table, e4value, [&](Table& t) {
+    const auto& f = t.fields()[std::size_t(field->index)];
+    if (f.type == 'C') {
+      std::string digits = std::to_string(value);
+      if (digits.size() > std::size_t(f.length)) {
+        throw Error("campo " + f.name + ": o número " + digits + " não cabe");
+      }
+      t.SetRaw(field->index, std::string(std::size_t(f.length) - digits.size(), ' ') + digits);
+    } else {
+      xbase::Value v;
+      v.type = xbase::ValueType::Numeric;
+      v.number = double(value);
+      t.SetValue(field->index, v);
+    }
+    return r4success;
+  });
+}
+
+std::string f4str(Field4* field) {
+  if (!field)
+    return {};
+  return text::FromCp1252(field->table.table->RawField(field->index));
+}
+
+int f4assign(Field4* field, std::string_view value) {
+  if (!field)
+    return e4fieldName;
+  return Guard(&field->table, e4value, [&](Table& t) {
+    const auto& f = t.fields()[std::size_t(field->index)];
+    std::string bytes = text::ToCp1252(text::LeftChars(value, std::size_t(f.length)));
+    switch (f.type) {
+      case 'C':
+      case 'D':
+      case 'L':
+        t.SetRaw(field->index, bytes);
+        break;
+      case 'N':
+      case 'F': {
+        std::string s = Trimmed(bytes);
+        if (s.empty()) {
+          t.SetRaw(field->index, "");
+          break;
+        }
+        char* end = nullptr;
+        xbase::Value v;
+        v.type = xbase::ValueType::Numeric;
+        v.number = std::strtod(s.c_str(), &end);
+        if (end == s.c_str() || *end != '\0')
+          throw Error("campo " + f.name + ": número inválido: " + s);
+        t.SetValue(field->index, v);
+        break;
+      }
+      default:
+        throw Error("campo " + f.name + ": texto não pode ser gravado num campo do tipo " +
+                    std::string(1, f.type));
+    }
+    return r4success;
+  });
+}
+
+int f4true(Field4* field) {
+  if (!field)
+    return 0;
+  xbase::Value v = field->table.table->FieldValue(field->index);
+  return v.type == xbase::ValueType::Logical && v.logical ? 1 : 0;
+}
+
+int f4assignChar(Field4* field, char32_t character) {
+  if (!field)
+    return e4fieldName;
+  return Guard(&field->table, e4value, [&](Table& t) {
+    auto byte = text::Cp1252Byte(character);
+    if (!byte)
+      throw Error("caractere fora da página de código 1252");
+    t.SetRaw(field->index, std::string(1, char(*byte)));
+    return r4success;
+  });
+}
+
+std::string f4memoStr(Field4* field) {
+  if (!field)
+    return {};
+  try {
+    return text::FromCp1252(field->table.table->MemoText(field->index));
+  } catch (const std::exception& e) {
+    field->table.engine.Fail(e4data, e.what());
+    return {};
+  }
+}
+
+int f4memoAssign(Field4* field, std::string_view value) {
+  if (!field)
+    return e4fieldName;
+  return Guard(&field->table, e4value, [&](Table& t) {
+    t.SetMemo(field->index, text::ToCp1252(value));
+    return r4success;
+  });
+}
+
+int d4appendStart(Data4* table, int useMemoEntries) {
+  return Guard(table, e4write, [&](Table& t) {
+    std::map<int, std::string> memos;
+    if (useMemoEntries && !t.Eof()) {
+      for (std::size_t i = 0; i < t.fields().size(); ++i) {
+        if (t.fields()[i].type == 'M')
+          memos[int(i)] = t.MemoText(int(i));
+      }
+    }
+    t.AppendStart();
+    for (auto& [index, text] : memos)
+      t.SetMemo(index, text);
+    return r4success;
+  });
+}
+
+int d4blank(Data4* table) {
+  return Guard(table, e4write, [](Table& t) {
+    t.Blank();
+    return r4success;
+  });
+}
+
+int d4append(Data4* table) {
+  return Guard(table, e4write, [](Table& t) {
+    t.Append();
+    return r4success;
+  });
+}
+
+int d4delete(Data4* table) {
+  return Guard(table, e4write, [](Table& t) {
+    t.SetDeleted(true);
+    return r4success;
+  });
+}
+
+int d4flush(Data4* table) {
+  return Guard(table, e4write, [](Table& t) {
+    t.Flush();
+    return r4success;
+  });
+}
+
+}  // namespace cau::db

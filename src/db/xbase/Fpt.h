@@ -1,0 +1,56 @@
+// A .FPT memo file: a 512-byte header (next free block, block size, both
+// big-endian) followed by blocks holding [type, length, data].
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "db/xbase/TableFile.h"
+
+namespace cau::xbase {
+
+class FptFile {
+ public:
+  // Validates the header; throws FileError and writes nothing.
+  static std::unique_ptr<FptFile> Open(const std::filesystem::path& path, bool writable);
+  static std::unique_ptr<FptFile> Create(const std::filesystem::path& path, uint32_t blockSize);
+
+  const std::string& path() const { return file_.path(); }
+  uint32_t blockSize() const { return blockSize_; }
+  uint32_t nextFree() const { return nextFree_; }
+
+  // The data of the memo starting at `block` (0 = empty memo). Throws
+  // FileError for a block outside the file or a length that runs past it.
+  std::string Read(uint32_t block) const;
+  // Stores `data` as a text memo replacing the one at `oldBlock` (0 = none):
+  // in place when it fits the old blocks, else at the end. Returns the block
+  // to put in the record (0 for empty data).
+  uint32_t Write(uint32_t oldBlock, std::string_view data);
+
+  // Every block a memo occupies: [first, first + count). 0 count for empty.
+  uint32_t BlocksOf(uint32_t length) const { return (8 + length + blockSize_ - 1) / blockSize_; }
+  // The stored length of the memo at `block` after checking it lies inside the file.
+  uint32_t LengthAt(uint32_t block) const;
+
+  void Sync();
+  void Close();
+
+ private:
+  FptFile() = default;
+  void ReadHeader();
+
+  TableFile file_;
+  uint32_t blockSize_ = 64;
+  uint32_t nextFree_ = 0;
+};
+
+// Memo pointers inside a record: 10 ASCII digits (FoxPro 2.x, dBASE) or a
+// 4-byte little-endian integer (Visual FoxPro). Throws cau::Error for bytes
+// that are neither.
+uint32_t DecodeMemoPointer(std::string_view fieldBytes);
+std::string EncodeMemoPointer(uint32_t block, int fieldLength);
+
+}  // namespace cau::xbase
