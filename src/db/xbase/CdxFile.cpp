@@ -111,7 +111,6 @@ class CdxStore {
   std::vector<TagInfo> tags;
   uint64_t generation = 1;
   bool failed = false;
-  bool scanFree = false;  // the next check collects pages nobody reaches
 
   struct Cached {
     CdxNode node;
@@ -120,8 +119,11 @@ class CdxStore {
     bool dirty;
   };
   std::unordered_map<uint32_t, Cached> cache;
-  std::set<uint32_t> dirty;         // pages to write at the next flush
-  std::vector<uint32_t> freePages;  // abandoned pages we may reuse
+  std::set<uint32_t> dirty;  // pages to write at the next flush
+  // Pages this session freed, reused before the file grows. Pages found
+  // abandoned in the file are left alone: another program may still count
+  // them as its own free pages.
+  std::vector<uint32_t> freePages;
 
   [[noreturn]] void Corrupt(const std::string& what) const {
     throw FileError(path.string(), "Índice " + path.filename().string() + " corrompido: " + what);
@@ -178,6 +180,14 @@ class CdxStore {
     CdxNode node;
     if (auto err = DecodePage(bytes, t.keyLength, t.fill, node))
       Corrupt("tag " + t.name + ", página " + Hex(offset) + ": " + *err);
+    // In order within the page; with the checks of Hop this keeps every
+    // walk finite.
+    for (std::size_t i = 1; i < node.entries.size(); ++i) {
+      const auto& a = node.entries[i - 1];
+      const auto& b = node.entries[i];
+      if (ComparePair(a.key, a.recno, b.key, b.recno) >= 0)
+        Corrupt("tag " + t.name + ", página " + Hex(offset) + ": chaves fora de ordem");
+    }
     return cache.emplace(offset, Cached{std::move(node), t.keyLength, t.fill, false})
         .first->second.node;
   }
@@ -638,6 +648,15 @@ class CdxStore {
         continue;
       }
       DecodePage(bytes, probe.keyLength, '\0', b);
+      auto ordered = [](const CdxNode& n) {
+        for (std::size_t i = 1; i < n.entries.size(); ++i)
+          if (ComparePair(n.entries[i - 1].key, n.entries[i - 1].recno, n.entries[i].key,
+                          n.entries[i].recno) >= 0)
+            return false;
+        return true;
+      };
+      if (ordered(a) != ordered(b))
+        return ordered(a) ? ' ' : '\0';
       for (std::size_t i = 0; i < a.entries.size(); ++i) {
         const std::string& ka = a.entries[i].key;
         const std::string& kb = b.entries[i].key;
@@ -657,6 +676,12 @@ class CdxStore {
       return votesSpace > votesZero ? ' ' : '\0';
     const int plain = probe.keyLength - (probe.nullable ? 1 : 0);
     return plain == 4 || plain == 8 ? '\0' : ' ';
+  }
+
+  uint32_t DiskCounter() const {
+    unsigned char be[4];
+    ReadAt(8, be, 4);
+    return (uint32_t{be[0]} << 24) | (uint32_t{be[1]} << 16) | (uint32_t{be[2]} << 8) | be[3];
   }
 
   void Load() {
@@ -735,9 +760,7 @@ std::unique_ptr<CdxFile> CdxFile::Open(const std::filesystem::path& path, bool w
     s.IoError("não foi possível abrir");
   s.Load();
   if (writable) {
-    s.scanFree = true;
     auto problems = file->CheckStructure();
-    s.scanFree = false;
     if (!problems.empty())
       s.Corrupt(problems.front());
     s.writable = true;
@@ -907,6 +930,13 @@ void CdxFile::SetKeyType(int tag, ValueType type) {
   t.fill = fill;
   s.cache.clear();
   ++s.generation;
+  if (s.writable) {  // the open-time check read the pages the other way
+    const auto problems = CheckStructure();
+    if (!problems.empty()) {
+      s.failed = true;
+      s.Corrupt(problems.front());
+    }
+  }
 }
 
 bool CdxFile::Insert(int tag, std::string_view key, uint32_t recno) {
@@ -930,6 +960,22 @@ bool CdxFile::Remove(int tag, std::string_view key, uint32_t recno) {
   CdxStore& s = *store_;
   const TagInfo& t = WritableTag(s, tag, key);
   return Guarded(s, [&] { return s.Remove(t, key, recno); });
+}
+
+std::optional<std::string> CdxFile::RemoveRecord(int tag, uint32_t recno) {
+  CdxStore& s = *store_;
+  const TagInfo& t = WritableTag(s, tag, std::string(TagAt(s, tag).keyLength, ' '));
+  return Guarded(s, [&]() -> std::optional<std::string> {
+    for (CdxPos pos = s.First(t); pos.valid(); pos = s.Next(t, pos)) {
+      const CdxEntry& e = s.At(t, pos);
+      if (e.recno != recno)
+        continue;
+      std::string key = e.key;
+      s.Remove(t, key, recno);
+      return key;
+    }
+    return std::nullopt;
+  });
 }
 
 bool CdxFile::HasKey(int tag, std::string_view key) const {
@@ -981,6 +1027,8 @@ void CdxFile::Flush(bool sync) {
     (offset >= s.diskSize ? fresh : changed).push_back(offset);
   if (!fresh.empty() || !changed.empty() || s.fileSize > s.diskSize) {
     Guarded(s, [&] {
+      if (s.DiskCounter() != s.counter)
+        s.Corrupt("alterado por outro programa desde a leitura; nada foi gravado");
       // New pages first: nothing points at them until the old ones change.
       for (auto* list : {&fresh, &changed}) {
         for (uint32_t offset : *list) {
@@ -1009,6 +1057,38 @@ void CdxFile::Flush(bool sync) {
     s.failed = true;
     s.IoError("falha ao sincronizar");
   }
+}
+
+bool CdxFile::Refresh() {
+  CdxStore& s = *store_;
+  if (s.DiskCounter() == s.counter)
+    return false;
+  if (!s.dirty.empty()) {
+    s.failed = true;  // what is pending here was made on pages that changed
+    throw Error("índice " + s.path.filename().string() +
+                " alterado por outro programa com alterações pendentes aqui");
+  }
+  std::vector<char> fills;
+  for (const auto& t : s.tags)
+    fills.push_back(t.fill);
+  const auto oldTags = s.tags;
+  s.cache.clear();
+  s.freePages.clear();
+  s.tags.clear();
+  ++s.generation;
+  Guarded(s, [&] {
+    s.Load();
+    return 0;
+  });
+  // Keep the key types the caller confirmed for tags that are still the same.
+  for (auto& t : s.tags)
+    for (std::size_t i = 0; i < oldTags.size(); ++i)
+      if (oldTags[i].headerOffset == t.headerOffset && oldTags[i].name == t.name &&
+          t.fill != fills[i]) {
+        t.fill = fills[i];
+        s.cache.clear();
+      }
+  return true;
 }
 
 void CdxFile::Close() {
@@ -1130,13 +1210,6 @@ std::vector<std::string> CdxFile::CheckStructure() const {
   for (uint32_t p : s.freePages)
     if (seen.count(p) != 0)
       problems.push_back("página livre " + Hex(p) + " está em uso");
-  // Pages nobody reaches may be reused when the file keeps no free chain of its own.
-  if (s.scanFree && problems.empty() && (s.freeHead == 0 || s.freeHead == kCdxNone)) {
-    for (uint64_t p = kHeaderSize; p + kCdxPageSize <= s.diskSize; p += kCdxPageSize)
-      if (seen.count(static_cast<uint32_t>(p)) == 0 && s.cache.count(static_cast<uint32_t>(p)) == 0)
-        s.freePages.push_back(static_cast<uint32_t>(p));
-    std::reverse(s.freePages.begin(), s.freePages.end());  // lowest offsets first
-  }
   return problems;
 }
 
@@ -1175,7 +1248,7 @@ CdxFile::Cursor CdxFile::OpenCursor(int tag) const {
 
 bool CdxFile::Cursor::Load() {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   generation_ = s.generation;
   if (page_ == 0) {
     eof_ = true;
@@ -1192,7 +1265,7 @@ bool CdxFile::Cursor::Load() {
 
 bool CdxFile::Cursor::First() {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   const CdxPos p = t.descending ? s.Last(t) : s.First(t);
   page_ = p.page;
   index_ = p.index;
@@ -1201,7 +1274,7 @@ bool CdxFile::Cursor::First() {
 
 bool CdxFile::Cursor::Last() {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   const CdxPos p = t.descending ? s.First(t) : s.Last(t);
   page_ = p.page;
   index_ = p.index;
@@ -1213,7 +1286,7 @@ bool CdxFile::Cursor::Last() {
 // follows it physically (page_ 0 at the end).
 bool CdxFile::Cursor::Resync() {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   const CdxPos p = s.LowerBound(t, key_, recno_);
   page_ = p.page;
   index_ = p.index;
@@ -1225,7 +1298,7 @@ bool CdxFile::Cursor::Resync() {
 
 bool CdxFile::Cursor::Step(bool forward) {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   const bool physForward = forward != t.descending;
   CdxPos p{page_, index_};
   if (generation_ != s.generation && !eof_) {
@@ -1260,7 +1333,7 @@ bool CdxFile::Cursor::Prev() {
 
 bool CdxFile::Cursor::Seek(std::string_view key) {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   CdxPos p;
   if (!t.descending) {
     auto path = s.Descend(t, [&](const CdxEntry& e) { return ComparePrefix(e.key, key) < 0; });
@@ -1279,7 +1352,7 @@ bool CdxFile::Cursor::Seek(std::string_view key) {
 
 bool CdxFile::Cursor::SeekExact(std::string_view key, uint32_t recno) {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   CdxPos p = s.LowerBound(t, key, recno);
   if (t.descending) {
     const bool exact = p.valid() && s.At(t, p).key == key && s.At(t, p).recno == recno;
