@@ -29,8 +29,8 @@ void TfrmAtualizaPush::Login(const std::string& usuario, const std::string& senh
   try {
     const std::string credencial = usuario + "/" + senha;
     const std::string anterior = Config ? Config->GetIdSessaoPush() : std::string();
-    std::string id = Service(Servico).login(credencial, Origem::CAU, anterior, DescricaoMaquina(),
-                                            ExeVersion());
+    std::string id =
+        Service(Servico).login(credencial, Origem::CAU, anterior, DescricaoMaquina(), ExeVersion());
     IdSessao = std::move(id);
     if (Config)
       Config->SetIdSessaoPush(IdSessao);

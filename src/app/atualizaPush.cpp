@@ -75,13 +75,15 @@ TfrmAtualizaPush::~TfrmAtualizaPush() {
 }
 
 std::vector<Control*> TfrmAtualizaPush::Controls() {
-  return {&Window,        &Label1,     &lbTitulo,     &lbOperacao,    &lbRede,
-          &pgbTotal,      &ProgressBar1, &lbStatus,   &btnLogin,      &btnEscopo,
-          &btnCadastra,   &btnHistoricos, &btnDescadastra, &btnAvisos, &btnLogout,
-          &mInfo,         &gbSituacao, &Label2,       &lbProcs,       &Label3,
-          &lbMaxProcs,    &Label4,     &lbMaxProcsAnt, &btnMsg,       &btnIniciar,
-          &btnFim,        &Image1,     &Opcoes1,      &itmResinc,     &itmSair,
-          &Ajuda1,        &Verificaatualizao1, &itmSuporte, &Sobre1};
+  return {&Window,         &Label1,    &lbTitulo,      &lbOperacao,
+          &lbRede,         &pgbTotal,  &ProgressBar1,  &lbStatus,
+          &btnLogin,       &btnEscopo, &btnCadastra,   &btnHistoricos,
+          &btnDescadastra, &btnAvisos, &btnLogout,     &mInfo,
+          &gbSituacao,     &Label2,    &lbProcs,       &Label3,
+          &lbMaxProcs,     &Label4,    &lbMaxProcsAnt, &btnMsg,
+          &btnIniciar,     &btnFim,    &Image1,        &Opcoes1,
+          &itmResinc,      &itmSair,   &Ajuda1,        &Verificaatualizao1,
+          &itmSuporte,     &Sobre1};
 }
 
 void TfrmAtualizaPush::SetObserver(ControlObserver* observer) {
@@ -186,8 +188,8 @@ TfrmAtualizaPush::StartUp TfrmAtualizaPush::StartUpSequence() {
 
   try {
     THotLog& log = Log();
-    log.FileDef().SetFolder(AppDir + "dados/");
     log.FileDef().SetFileName("LogCau.log");
+    log.FileDef().SetFolder(AppDir + "dados/");
     log.FileDef().SetAppendMode(true);
     log.Start();
   } catch (const Error&) {
