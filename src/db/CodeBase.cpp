@@ -84,8 +84,13 @@ std::string Trimmed(std::string_view s) {
 
 }  // namespace
 
+void Code4Deleter::operator()(Code4* engine) const {
+  delete engine;
+}
+
+// The handle owns the engine; released by code4initUndo or when it goes out of scope.
 Code4Handle code4initP() {
-  return std::make_unique<Code4>();
+  return Code4Handle(new Code4);
 }
 
 int code4initUndo(Code4Handle& engine) {
@@ -118,6 +123,10 @@ int code4errorCode(const Code4& engine) {
 }
 const std::string& code4errorText(const Code4& engine) {
   return engine.errorText;
+}
+void code4errorClear(Code4& engine) {
+  engine.errorCode = 0;
+  engine.errorText.clear();
 }
 
 Data4* d4open(Code4& engine, std::string_view path) {

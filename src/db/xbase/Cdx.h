@@ -107,6 +107,14 @@ class CdxFile {
   // reached twice or from two tags, key counts.
   std::vector<std::string> CheckStructure() const;
 
+  // Shape of a tag's tree (walks it).
+  struct TagStats {
+    int levels = 0;  // 1: the root is a leaf
+    int pages = 0;
+    long keys = 0;
+  };
+  TagStats Stats(int tag) const;
+
   // All entries of a tag in its logical order (descending tags reversed).
   std::vector<std::pair<std::string, uint32_t>> Entries(int tag) const;
 

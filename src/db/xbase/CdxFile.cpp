@@ -1139,6 +1139,19 @@ std::vector<std::pair<std::string, uint32_t>> CdxFile::Entries(int tag) const {
   return out;
 }
 
+CdxFile::TagStats CdxFile::Stats(int tag) const {
+  CdxStore& s = *store_;
+  const TagInfo& t = TagAt(s, tag);
+  TagStats stats;
+  std::unordered_set<uint32_t> below;
+  s.CollectBelowRoot(t, t.rootPage, 0, below);
+  stats.pages = static_cast<int>(below.size()) + 1;
+  stats.levels = static_cast<int>(s.Descend(t, [](const CdxEntry&) { return false; }).size());
+  for (CdxPos pos = s.First(t); pos.valid(); pos = {s.Hop(t, pos.page, true), 0})
+    stats.keys += static_cast<long>(s.Node(t, pos.page).entries.size());
+  return stats;
+}
+
 // ---- cursor ---------------------------------------------------------------
 
 CdxFile::Cursor CdxFile::OpenCursor(int tag) const {

@@ -310,12 +310,12 @@ Expression Expression::Compile(std::string_view text, std::span<const FieldDef> 
   using expr_detail::Type;
   std::unique_ptr<expr_detail::Node> root = expr_detail::Parse(text, fields, alias);
   const auto fail = [&](const std::string& what) {
-    throw ExprError("expression \"" + text::FromCp1252(text) + "\": " + what);
+    throw ExprError("expressão \"" + text::FromCp1252(text) + "\": " + what);
   };
   if (root->type == Type::DateTime)
-    fail("datetime results are not supported");
+    fail("resultado data-hora não suportado");
   if (root->type == Type::Character && root->length == 0)
-    fail("the result is always empty");
+    fail("o resultado é sempre vazio");
 
   Expression e;
   e.text_ = std::string(text);

@@ -11,6 +11,14 @@
 //            since midnight; a Numeric value "day + ms / 86400000" is accepted too
 // Fields of other types (M, G, W, V, Q, ...) are refused by Compile.
 //
+// The language: field names, "x" 'x' [x], numbers, .T. .F., {^yyyy-mm-dd} and
+// {}; + and - (strings: concatenation and trim-concatenation; numbers; date and
+// days), * and / (by a constant other than zero), unary -, the comparisons
+// = == <> # != < <= > >=, .AND. .OR. .NOT. ! AND OR NOT, parentheses, and STR
+// UPPER LOWER DTOS TTOC(t,1) LEFT RIGHT SUBSTR ALLTRIM TRIM RTRIM LTRIM PADL
+// PADR PADC IIF VAL EMPTY BINTOC DELETED RECNO (any case, or their first four
+// letters and more). Widths, starts and sizes must be constants.
+//
 // String comparison "=" (and "<>", "#", "!=", "<", ...) works as with the host's
 // SET EXACT OFF: the left operand is compared over the length of the right one
 // only, so "abc" = "ab" is true and "ab" = "abc" is false; "==" needs equal

@@ -72,15 +72,15 @@ bool IsSpace(char c) {
 const char* TypeName(Type t) {
   switch (t) {
     case Type::Character:
-      return "character";
+      return "caractere";
     case Type::Numeric:
-      return "numeric";
+      return "numérico";
     case Type::Date:
-      return "date";
+      return "data";
     case Type::Logical:
-      return "logical";
+      return "lógico";
     case Type::DateTime:
-      return "datetime";
+      return "data-hora";
   }
   return "?";
 }
@@ -90,7 +90,7 @@ class Failer {
  public:
   explicit Failer(std::string_view text) : text_(text) {}
   [[noreturn]] void operator()(std::size_t pos, const std::string& what) const {
-    throw ExprError("expression \"" + text::FromCp1252(text_) + "\": " + what + " (column " +
+    throw ExprError("expressão \"" + text::FromCp1252(text_) + "\": " + what + " (coluna " +
                     std::to_string(pos + 1) + ")");
   }
 
@@ -161,14 +161,14 @@ class Lexer {
     } else if (c == '.') {
       const auto d = Dotted(i_);
       if (!d)
-        fail_(i_, "unexpected '.'");
+        fail_(i_, "'.' inesperado");
       t = d->first;
       i_ += d->second;
     } else if (c == '"' || c == '\'' || c == '[') {
       const char close = c == '[' ? ']' : c;
       const std::size_t end = s_.find(close, i_ + 1);
       if (end == std::string_view::npos)
-        fail_(i_, "unterminated string");
+        fail_(i_, "texto literal não fechado");
       t.kind = Tok::String;
       t.text = std::string(s_.substr(i_ + 1, end - i_ - 1));
       i_ = end + 1;
@@ -193,7 +193,7 @@ class Lexer {
     double v = 0;
     const auto r = std::from_chars(s_.data() + i_, s_.data() + j, v);
     if (r.ec != std::errc() || r.ptr != s_.data() + j || !std::isfinite(v))
-      fail_(i_, "bad number");
+      fail_(i_, "número inválido");
     t.kind = Tok::Number;
     t.number = v;
     i_ = j;
@@ -204,7 +204,7 @@ class Lexer {
   void DateLiteral(Token& t) {
     const std::size_t end = s_.find('}', i_);
     if (end == std::string_view::npos)
-      fail_(i_, "unterminated date literal");
+      fail_(i_, "data literal não fechada");
     std::string_view body = s_.substr(i_ + 1, end - i_ - 1);
     while (!body.empty() && IsSpace(body.front()))
       body.remove_prefix(1);
@@ -213,28 +213,28 @@ class Lexer {
     t.kind = Tok::Date;
     if (!body.empty()) {
       if (body.front() != '^')
-        fail_(i_, "a date literal without ^ depends on the session's date format");
+        fail_(i_, "data literal sem ^ depende do formato de data da sessão");
       int part[3] = {0, 0, 0};
       std::size_t k = 1;
       for (int p = 0; p < 3; ++p) {
         if (p > 0) {
           if (k >= body.size() || (body[k] != '-' && body[k] != '/' && body[k] != '.'))
-            fail_(i_, "bad date literal");
+            fail_(i_, "data literal inválida");
           ++k;
         }
         const std::size_t start = k;
         while (k < body.size() && IsDigit(body[k]) && k - start < 4)
           part[p] = part[p] * 10 + (body[k++] - '0');
         if (k == start)
-          fail_(i_, "bad date literal");
+          fail_(i_, "data literal inválida");
       }
       if (k != body.size())
-        fail_(i_, "datetime literals are not supported");
+        fail_(i_, "data-hora literal não suportada");
       static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
       const int y = part[0], m = part[1], d = part[2];
       const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
       if (y < 1 || m < 1 || m > 12 || d < 1 || d > kDays[m - 1] || (m == 2 && d == 29 && !leap))
-        fail_(i_, "invalid date");
+        fail_(i_, "data inexistente");
       t.julian = JulianDay(y, m, d);
     }
     i_ = end + 1;
@@ -259,7 +259,7 @@ class Lexer {
       while (k < s_.size() && IsSpace(s_[k]))
         ++k;
       if (k >= s_.size() || !IsIdentStart(s_[k]))
-        fail_(k, "a field name must follow '->'");
+        fail_(k, "falta o nome do campo depois de '->'");
       i_ = k;
     }
     t.qualified = true;
@@ -317,9 +317,9 @@ class Lexer {
         t.kind = Tok::Unsupported;
         break;
       case '&':
-        fail_(i_, "macro substitution (&) cannot be evaluated");
+        fail_(i_, "substituição de macro (&) não pode ser avaliada");
       default:
-        fail_(i_, "unexpected character");
+        fail_(i_, "caractere inesperado");
     }
     t.text = std::string(s_.substr(i_, len));
     i_ += len;
@@ -408,17 +408,17 @@ class Parser {
   [[noreturn]] void Unexpected() const {
     const Token& t = Peek();
     if (t.kind == Tok::End)
-      fail_(t.pos, "unexpected end");
+      fail_(t.pos, "fim inesperado");
     if (t.kind == Tok::Unsupported)
-      fail_(t.pos, "operator " + t.text + " is not supported");
-    fail_(t.pos, "unexpected token");
+      fail_(t.pos, "operador " + t.text + " não suportado");
+    fail_(t.pos, "símbolo inesperado");
   }
 
   // Guards the recursion of nested parentheses, calls and unary operators.
   struct Nest {
     explicit Nest(Parser& p, std::size_t pos) : p_(p) {
       if (++p_.nesting_ > kMaxDepth)
-        p_.fail_(pos, "nested too deeply");
+        p_.fail_(pos, "aninhamento profundo demais");
     }
     ~Nest() { --p_.nesting_; }
     Parser& p_;
@@ -432,9 +432,9 @@ class Parser {
     for (const auto& a : args)
       n->depth = std::max(n->depth, a->depth + 1);
     if (n->depth > kMaxDepth)
-      fail_(pos, "nested too deeply");
+      fail_(pos, "aninhamento profundo demais");
     if (type == Type::Character && length > kMaxLength)
-      fail_(pos, "character value too long");
+      fail_(pos, "valor de caracteres longo demais");
     n->args = std::move(args);
     return n;
   }
@@ -452,19 +452,18 @@ class Parser {
 
   void Require(const Node& n, Type t, std::size_t pos, const char* where) const {
     if (n.type != t)
-      fail_(pos,
-            std::string(where) + " needs a " + TypeName(t) + " value, not " + TypeName(n.type));
+      fail_(pos, std::string(where) + " exige valor " + TypeName(t) + ", não " + TypeName(n.type));
   }
 
   // A whole number the expression fixes, e.g. the width of STR or LEFT.
   int ConstInt(const Node& n, std::size_t pos, const char* where, int lo, int hi) const {
     if (n.type != Type::Numeric || !IsConstant(n))
-      fail_(pos, std::string(where) + " needs a constant number");
+      fail_(pos, std::string(where) + " exige número constante");
     const double v = Eval(n, NoRecord()).number;
     if (!std::isfinite(v) || v != std::trunc(v))
-      fail_(pos, std::string(where) + " needs a whole number");
+      fail_(pos, std::string(where) + " exige número inteiro");
     if (v < lo || v > hi)
-      fail_(pos, std::string(where) + " out of range");
+      fail_(pos, std::string(where) + " fora do intervalo");
     return static_cast<int>(v);
   }
 
@@ -529,10 +528,10 @@ class Parser {
       const std::size_t pos = Take().pos;
       NodePtr right = ParseAdd();
       if (left->type != right->type)
-        fail_(pos, std::string("cannot compare ") + TypeName(left->type) + " with " +
+        fail_(pos, std::string("não é possível comparar ") + TypeName(left->type) + " com " +
                        TypeName(right->type));
       if (left->type == Type::Logical && *op != Op::Eq && *op != Op::ExactEq && *op != Op::Ne)
-        fail_(pos, "logical values compare only for equality");
+        fail_(pos, "valores lógicos só se comparam por igualdade");
       left = Make(*op, Type::Logical, 0, std::move(left), std::move(right), pos);
     }
     return left;
@@ -559,8 +558,8 @@ class Parser {
       } else if (!plus && a == Type::Date && b == Type::Date) {
         left = Make(Op::DateDiff, Type::Numeric, 0, std::move(left), std::move(right), pos);
       } else {
-        fail_(pos, std::string("cannot ") + (plus ? "add " : "subtract ") + TypeName(b) +
-                       (plus ? " to " : " from ") + TypeName(a));
+        fail_(pos, std::string("não é possível ") + (plus ? "somar " : "subtrair ") + TypeName(b) +
+                       (plus ? " a " : " de ") + TypeName(a));
       }
     }
     return left;
@@ -575,7 +574,7 @@ class Parser {
       Require(*left, Type::Numeric, pos, times ? "*" : "/");
       Require(*right, Type::Numeric, pos, times ? "*" : "/");
       if (!times && (!IsConstant(*right) || Eval(*right, NoRecord()).number == 0))
-        fail_(pos, "division only by a constant other than zero");
+        fail_(pos, "divisão só por constante diferente de zero");
       left =
           Make(times ? Op::Mul : Op::Div, Type::Numeric, 0, std::move(left), std::move(right), pos);
     }
@@ -589,7 +588,7 @@ class Parser {
     const std::size_t pos = Take().pos;
     Nest nest(*this, pos);
     NodePtr operand = ParseUnary();
-    Require(*operand, Type::Numeric, pos, minus ? "unary -" : "unary +");
+    Require(*operand, Type::Numeric, pos, minus ? "- unário" : "+ unário");
     return minus ? Make(Op::Neg, Type::Numeric, 0, std::move(operand), pos) : std::move(operand);
   }
 
@@ -645,9 +644,9 @@ class Parser {
   NodePtr Field(const Token& name) {
     if (name.qualified) {
       if (name.alias == "M" && alias_ != "M")
-        fail_(name.pos, "memory variable m." + name.text + " cannot be evaluated");
+        fail_(name.pos, "variável de memória m." + name.text + " não pode ser avaliada");
       if (!alias_.empty() && name.alias != alias_)
-        fail_(name.pos, "alias " + name.alias + " is not this table's (" + alias_ + ")");
+        fail_(name.pos, "alias " + name.alias + " não é o desta tabela (" + alias_ + ")");
     }
     int index = -1;
     for (std::size_t i = 0; i < fields_.size() && index < 0; ++i) {
@@ -660,7 +659,7 @@ class Parser {
         index = static_cast<int>(i);
     }
     if (index < 0)
-      fail_(name.pos, "unknown field " + name.text);
+      fail_(name.pos, "campo desconhecido " + name.text);
     const FieldDef& f = fields_[static_cast<std::size_t>(index)];
     Type type;
     int length = 0;
@@ -686,8 +685,8 @@ class Parser {
         type = Type::DateTime;
         break;
       default:
-        fail_(name.pos, "field " + name.text + " of type " + std::string(1, f.type) +
-                            " cannot be used in an expression");
+        fail_(name.pos, "campo " + name.text + " do tipo " + std::string(1, f.type) +
+                            " não pode ser usado em expressão");
     }
     NodePtr n = Make(Op::Field, type, length, std::vector<NodePtr>{}, name.pos);
     n->field = index;
@@ -699,8 +698,8 @@ class Parser {
     const FuncInfo* f = FindFunc(name.text);
     if (!f) {
       if (name.text == "DTOC")
-        fail_(pos, "DTOC depends on the session's date settings");
-      fail_(pos, "function " + name.text + " cannot be evaluated");
+        fail_(pos, "DTOC depende das configurações de data da sessão");
+      fail_(pos, "função " + name.text + " não pode ser avaliada");
     }
     Take();  // (
     std::vector<NodePtr> args;
@@ -718,9 +717,11 @@ class Parser {
     }
     const int count = static_cast<int>(args.size());
     if (count < f->minArgs || count > f->maxArgs)
-      fail_(pos, std::string(f->name) + " takes " + std::to_string(f->minArgs) +
-                     (f->maxArgs > f->minArgs ? " to " + std::to_string(f->maxArgs) : "") +
-                     " argument(s)");
+      fail_(pos, std::string(f->name) + " recebe " +
+                     std::string(f->maxArgs > f->minArgs ? "de " : "") +
+                     std::to_string(f->minArgs) +
+                     (f->maxArgs > f->minArgs ? " a " + std::to_string(f->maxArgs) : "") +
+                     " argumento(s)");
     return Function(*f, std::move(args), at, pos);
   }
 
@@ -739,9 +740,8 @@ class Parser {
                     std::vector<NodePtr>{}, pos);
       case Op::Str: {
         Require(arg(0), Type::Numeric, at[0], fn);
-        const int len = args.size() > 1 ? ConstInt(arg(1), at[1], "the width of STR", 1, 255) : 10;
-        const int dec =
-            args.size() > 2 ? ConstInt(arg(2), at[2], "the decimals of STR", 0, 255) : 0;
+        const int len = args.size() > 1 ? ConstInt(arg(1), at[1], "a largura de STR", 1, 255) : 10;
+        const int dec = args.size() > 2 ? ConstInt(arg(2), at[2], "as decimais de STR", 0, 255) : 0;
         NodePtr n = keepFirst(Type::Character, len);
         n->p1 = len;
         n->p2 = std::min(dec, len);
@@ -762,16 +762,16 @@ class Parser {
       case Op::Dtos:
       case Op::Ttoc: {
         if (arg(0).type != Type::Date && arg(0).type != Type::DateTime)
-          fail_(at[0], std::string(fn) + " needs a date or datetime value");
+          fail_(at[0], std::string(fn) + " exige valor data ou data-hora");
         if (f.op == Op::Ttoc &&
-            (args.size() < 2 || ConstInt(arg(1), at[1], "the format of TTOC", 1, 1) != 1))
-          fail_(pos, "TTOC without the format 1 depends on the session's settings");
+            (args.size() < 2 || ConstInt(arg(1), at[1], "o formato de TTOC", 1, 1) != 1))
+          fail_(pos, "TTOC sem o formato 1 depende das configurações da sessão");
         return keepFirst(Type::Character, f.op == Op::Dtos ? 8 : 14);
       }
       case Op::Left:
       case Op::Right: {
         Require(arg(0), Type::Character, at[0], fn);
-        const int n = ConstInt(arg(1), at[1], "the length", INT_MIN / 2, INT_MAX / 2);
+        const int n = ConstInt(arg(1), at[1], "o tamanho", INT_MIN / 2, INT_MAX / 2);
         const int len = std::clamp(n, 0, arg(0).length);
         NodePtr node = keepFirst(Type::Character, len);
         node->p1 = len;
@@ -780,11 +780,11 @@ class Parser {
       case Op::Substr: {
         Require(arg(0), Type::Character, at[0], fn);
         const int whole = arg(0).length;
-        const int start = ConstInt(arg(1), at[1], "the start of SUBSTR", 1, INT_MAX / 2);
+        const int start = ConstInt(arg(1), at[1], "o início de SUBSTR", 1, INT_MAX / 2);
         const int rest = std::max(0, whole - start + 1);
         int len = rest, count = -1;
         if (args.size() > 2) {
-          count = ConstInt(arg(2), at[2], "the length of SUBSTR", 0, INT_MAX / 2);
+          count = ConstInt(arg(2), at[2], "o tamanho de SUBSTR", 0, INT_MAX / 2);
           len = std::min(count, rest);
         }
         NodePtr node = keepFirst(Type::Character, len);
@@ -796,15 +796,15 @@ class Parser {
       case Op::PadR:
       case Op::PadC: {
         Require(arg(0), Type::Character, at[0], fn);
-        const int n = ConstInt(arg(1), at[1], "the width", INT_MIN / 2, kMaxLength);
+        const int n = ConstInt(arg(1), at[1], "a largura", INT_MIN / 2, kMaxLength);
         char fill = ' ';
         if (args.size() > 2) {
           Require(arg(2), Type::Character, at[2], fn);
           if (!IsConstant(arg(2)))
-            fail_(at[2], "the fill of " + std::string(fn) + " must be constant");
+            fail_(at[2], "o preenchimento de " + std::string(fn) + " deve ser constante");
           const std::string s = Eval(arg(2), NoRecord()).text;
           if (s.empty())
-            fail_(at[2], "the fill of " + std::string(fn) + " is empty");
+            fail_(at[2], "o preenchimento de " + std::string(fn) + " está vazio");
           fill = s[0];
         }
         NodePtr node = keepFirst(Type::Character, std::max(0, n));
@@ -815,7 +815,7 @@ class Parser {
       case Op::Iif: {
         Require(arg(0), Type::Logical, at[0], fn);
         if (arg(1).type != arg(2).type)
-          fail_(at[2], std::string("IIF branches differ: ") + TypeName(arg(1).type) + " and " +
+          fail_(at[2], std::string("os ramos de IIF diferem: ") + TypeName(arg(1).type) + " e " +
                            TypeName(arg(2).type));
         const Type type = arg(1).type;
         const int len = std::max(arg(1).length, arg(2).length);
@@ -823,15 +823,15 @@ class Parser {
       }
       case Op::BinToC: {
         Require(arg(0), Type::Numeric, at[0], fn);
-        const int size = args.size() > 1 ? ConstInt(arg(1), at[1], "the size of BINTOC", 1, 4) : 4;
+        const int size = args.size() > 1 ? ConstInt(arg(1), at[1], "o tamanho de BINTOC", 1, 4) : 4;
         if (size == 3)
-          fail_(at[1], "BINTOC size must be 1, 2 or 4");
+          fail_(at[1], "o tamanho de BINTOC deve ser 1, 2 ou 4");
         NodePtr node = keepFirst(Type::Character, size);
         node->p1 = size;
         return node;
       }
       default:
-        fail_(pos, "function cannot be evaluated");
+        fail_(pos, "função não pode ser avaliada");
     }
   }
 
