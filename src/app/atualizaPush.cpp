@@ -43,7 +43,9 @@ std::string UpdateCheckAddress() {
 }
 
 TfrmAtualizaPush::TfrmAtualizaPush(Desktop& desktop, FormEnvironment environment)
-    : desktop_(desktop), env_(std::move(environment)) {
+    : desktop_(desktop),
+      env_(std::move(environment)),
+      clock_(env_.clock ? env_.clock : std::make_shared<SystemClock>()) {
   Label1.SetSmallFont(true);
   lbTitulo.SetSmallFont(true);
   lbOperacao.SetAlignment(Alignment::Right);
@@ -228,28 +230,32 @@ TfrmAtualizaPush::StartUp TfrmAtualizaPush::StartUpSequence() {
     return StartUp::Stopped;
   }
 
-  Tabelas = env_.openTables ? env_.openTables(AppDir) : OpenEngineTables(AppDir);
-  if (!Tabelas->OpenProcesso()) {
+  ProcessoDao = std::make_unique<db::TProcessoDao>(AppDir, *clock_);
+  if (!ProcessoDao->Opened()) {
     EndWith("Não foi possível abrir o Banco de dados. Feche o Causarium e tente novamente",
             kAtencao, MsgIcon::Warning);
     return StartUp::Ended;
   }
-  if (!Tabelas->OpenPasta()) {
+  PastaDao = std::make_unique<db::TPastaDao>(AppDir);
+  if (!PastaDao->Opened()) {
     StopWith("Não foi possível abrir o Banco de dados. (Pastas)");
     return StartUp::Stopped;
   }
-  if (!Tabelas->OpenAgenda()) {
+  AgendaDao = std::make_unique<db::TAgendaDao>(AppDir);
+  if (!AgendaDao->Opened()) {
     StopWith("Não foi possível abrir o Banco de dados. (Agenda de Compromissos)");
     return StartUp::Stopped;
   }
-  if (Tabelas->LacksEstadoPush()) {
+  if (ProcessoDao->LacksEstadoPush()) {
     StopWith(
         "A versão instalada do Causarium é incompatível com este aplicativo.\r\nPor favor "
         "atualize a versão do Causarium em " +
         std::string(CAU_SITE_URL));
     return StartUp::Stopped;
   }
-  Tabelas->First();
+  ProcessoDao->First();
+  AgendaDao->First();
+  PastaDao->First();
 
   ListaCadastrar = std::make_unique<TStringList>();
   ListaDescadastrar = std::make_unique<TStringList>();
@@ -301,7 +307,9 @@ void TfrmAtualizaPush::FormDestroy() {
   AddLog("<< Encerrando");
   Servico.reset();
   transport_.reset();
-  Tabelas.reset();  // cases, folders, appointments
+  ProcessoDao.reset();
+  PastaDao.reset();
+  AgendaDao.reset();
   Trava.Release();
   ListaOrgaos.reset();
   ListaCadastrar.reset();

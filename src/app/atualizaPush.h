@@ -15,10 +15,13 @@
 
 #include "app/Controls.h"
 #include "app/Desktop.h"
-#include "app/HostTables.h"
+#include "config/Clock.h"
 #include "config/cauPushCfg.h"
 #include "config/uConfig.h"
 #include "db/TravaBanco.h"
+#include "db/agendaCauDao.h"
+#include "db/pastaCauDao.h"
+#include "db/processoCauDao.h"
 #include "service/HttpTransport.h"
 #include "service/PushService.h"
 
@@ -35,11 +38,11 @@ using ServiceFactory = std::function<std::unique_ptr<PushServicePortType>(
 
 // What the window takes from the program that creates it.
 struct FormEnvironment {
-  std::vector<std::string> args;  // the command line without the program's name
-  std::string exePath;            // full path of the executable
-  THotLog* log = nullptr;         // the session log; null: AppLog()
-  ServiceFactory makeService;     // null: the SOAP binding
-  HostTablesFactory openTables;   // null: the table engine
+  std::vector<std::string> args;       // the command line without the program's name
+  std::string exePath;                 // full path of the executable
+  THotLog* log = nullptr;              // the session log; null: AppLog()
+  ServiceFactory makeService;          // null: the SOAP binding
+  std::shared_ptr<const Clock> clock;  // null: the system's clock
 };
 
 // The application title: the task bar's and the default error box's.
@@ -121,8 +124,9 @@ class TfrmAtualizaPush {
   std::string AppDir;
   bool AutoStart = false;
   bool SemProxy = false;
-  // Stands in for the case, folder and appointment table objects.
-  std::unique_ptr<HostTables> Tabelas;
+  std::unique_ptr<db::TProcessoDao> ProcessoDao;
+  std::unique_ptr<db::TPastaDao> PastaDao;
+  std::unique_ptr<db::TAgendaDao> AgendaDao;
   std::int32_t QtdCadastrados = 0;
   std::string UrlServico;
   std::unique_ptr<TConfig> Config;
@@ -182,6 +186,7 @@ class TfrmAtualizaPush {
   THotLog& Log();
 
   FormEnvironment env_;
+  std::shared_ptr<const Clock> clock_;
   std::unique_ptr<HttpTransport> transport_;
   RunState runState_ = RunState::Idle;
   bool destroyed_ = false;

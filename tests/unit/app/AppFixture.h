@@ -23,6 +23,7 @@
 #include "config/Cp1252.h"
 #include "config/Errors.h"
 #include "config/Scrambler.h"
+#include "db/xbase/Schema.h"
 #include "log/HotLog.h"
 
 namespace cau::testing {
@@ -122,27 +123,6 @@ class ScriptedService : public PushServicePortType {
   std::shared_ptr<Script> s_;
 };
 
-// Tables that open, or not, as told.
-struct TableScript {
-  bool processo = true, pasta = true, agenda = true, lacksEstadoPush = false;
-  int firsts = 0;
-  std::vector<std::string> closed;
-};
-
-class ScriptedTables : public HostTables {
- public:
-  explicit ScriptedTables(std::shared_ptr<TableScript> s) : s_(std::move(s)) {}
-  ~ScriptedTables() override { s_->closed.push_back("tables"); }
-  bool OpenProcesso() override { return s_->processo; }
-  bool OpenPasta() override { return s_->pasta; }
-  bool OpenAgenda() override { return s_->agenda; }
-  bool LacksEstadoPush() override { return s_->lacksEstadoPush; }
-  void First() override { ++s_->firsts; }
-
- private:
-  std::shared_ptr<TableScript> s_;
-};
-
 // A main window whose workflow steps are scripted.
 class TestForm : public TfrmAtualizaPush {
  public:
@@ -192,7 +172,7 @@ class HostFolder : public ::testing::Test {
     ::setenv("XDG_CONFIG_HOME", (root_ / "config").c_str(), 1);
     ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
     WriteFile(dir_ / "Causarium.exe", "");
-    WriteFile(dir_ / "dados" / "PROCESSO.CDX", "");
+    MakeTables(true);
     WriteFile(dir_ / "orgaos.xml", "<orgaos><orgao codOrgao=\"TJSP\" codTrib=\"26\"/></orgaos>");
     WriteIni("ana", "segredo");
   }
@@ -201,9 +181,30 @@ class HostFolder : public ::testing::Test {
     realBinding_ = false;
     desktop_ = RecorderDesktop();
     service_ = std::make_shared<ServiceBox>();
-    tables_ = std::make_shared<TableScript>();
     log_.reset();
     fs::remove_all(root_);
+  }
+
+  // Empty case, folder and appointment tables, each with its index.
+  void MakeTables(bool withEstadoPush) {
+    const fs::path dados = dir_ / "dados";
+    for (const char* name : {"PROCESSO", "PASTA", "AGENDA"})
+      for (const char* ext : {".DBF", ".CDX"})
+        fs::remove(dados / (std::string(name) + ext));
+    xbase::TableSchema processo;
+    processo.fields = {{"CODPASTA", 'N', 4}, {"CODTRIB", 'N', 4}, {"CHAVEPROC", 'C', 100}};
+    if (withEstadoPush)
+      processo.fields.push_back({"ESTADOPUSH", 'C', 1});
+    processo.tags = {{"PRIMARYKEY", "STR(CODPASTA,4)+STR(CODTRIB,4)+UPPER(CHAVEPROC)", ""}};
+    xbase::CreateTable(dados, "PROCESSO", processo);
+    xbase::TableSchema pasta;
+    pasta.fields = {{"CODPASTA", 'N', 4}, {"NOME", 'C', 40}};
+    pasta.tags = {{"PRIMARYKEY", "STR(CODPASTA,4)", ""}};
+    xbase::CreateTable(dados, "PASTA", pasta);
+    xbase::TableSchema agenda;
+    agenda.fields = {{"CODAGENDA", 'N', 8}, {"DATA", 'D', 8}};
+    agenda.tags = {{"PRIMARYKEY", "STR(CODAGENDA,8)", ""}};
+    xbase::CreateTable(dados, "AGENDA", agenda);
   }
 
   void WriteIni(const std::string& user, const std::string& password,
@@ -228,9 +229,6 @@ class HostFolder : public ::testing::Test {
         return std::make_unique<ScriptedService>(s->script);
       };
     }
-    env.openTables = [t = tables_](const std::string&) {
-      return std::make_unique<ScriptedTables>(t);
-    };
     form_ = std::make_unique<TestForm>(desktop_, std::move(env));
     return *form_;
   }
@@ -258,7 +256,6 @@ class HostFolder : public ::testing::Test {
   bool realBinding_ = false;
   RecorderDesktop desktop_;
   std::shared_ptr<ServiceBox> service_ = std::make_shared<ServiceBox>();
-  std::shared_ptr<TableScript> tables_ = std::make_shared<TableScript>();
   std::unique_ptr<THotLog> log_;
   std::unique_ptr<TestForm> form_;
 };

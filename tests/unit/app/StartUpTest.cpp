@@ -84,15 +84,16 @@ TEST_F(StartUpTest, EachFailureEndsOrStopsWithItsWords) {
        "Para utilizar o Atualizador Push, \r\né necessário preencher \"Usuário\" e \"Senha\" na "
        "configuração do Causarium",
        atencao, MsgIcon::Warning},
-      {"case table", [](StartUpTest& t) { t.tables_->processo = false; }, StartUp::Ended,
+      {"case table", [](StartUpTest& t) { fs::remove(t.dir_ / "dados" / "PROCESSO.DBF"); },
+       StartUp::Ended,
        "Não foi possível abrir o Banco de dados. Feche o Causarium e tente novamente", atencao,
        MsgIcon::Warning},
-      {"folder table", [](StartUpTest& t) { t.tables_->pasta = false; }, StartUp::Stopped,
-       "Não foi possível abrir o Banco de dados. (Pastas)", "", MsgIcon::None},
-      {"appointment table", [](StartUpTest& t) { t.tables_->agenda = false; }, StartUp::Stopped,
-       "Não foi possível abrir o Banco de dados. (Agenda de Compromissos)", "", MsgIcon::None},
-      {"no push-state field", [](StartUpTest& t) { t.tables_->lacksEstadoPush = true; },
-       StartUp::Stopped,
+      {"folder table", [](StartUpTest& t) { fs::remove(t.dir_ / "dados" / "PASTA.DBF"); },
+       StartUp::Stopped, "Não foi possível abrir o Banco de dados. (Pastas)", "", MsgIcon::None},
+      {"appointment table", [](StartUpTest& t) { fs::remove(t.dir_ / "dados" / "AGENDA.DBF"); },
+       StartUp::Stopped, "Não foi possível abrir o Banco de dados. (Agenda de Compromissos)", "",
+       MsgIcon::None},
+      {"no push-state field", [](StartUpTest& t) { t.MakeTables(false); }, StartUp::Stopped,
        "A versão instalada do Causarium é incompatível com este aplicativo.\r\nPor favor "
        "atualize a versão do Causarium em " CAU_SITE_URL,
        "", MsgIcon::None},
@@ -125,7 +126,6 @@ TEST_F(StartUpTest, EachFailureEndsOrStopsWithItsWords) {
       EXPECT_EQ(form.lbProcs.Caption(), "000");
       EXPECT_EQ(form.lbMaxProcs.Caption(), "0000");
       EXPECT_EQ(form.lbMaxProcsAnt.Caption(), "00000");
-      EXPECT_EQ(tables_->firsts, 0);
       form.FormShow();
       EXPECT_FALSE(form.btnIniciar.Enabled());
       EXPECT_EQ(form.Run(), TfrmAtualizaPush::RunState::Idle);
@@ -159,7 +159,8 @@ TEST_F(StartUpTest, ReadyWindowShowsUserCountersAndStamp) {
   EXPECT_EQ(form.Usuario, "ana");
   EXPECT_EQ(form.Senha, "segredo");
   EXPECT_EQ(form.lbTitulo.Caption(), "ana");
-  EXPECT_EQ(tables_->firsts, 1);
+  ASSERT_TRUE(form.ProcessoDao && form.PastaDao && form.AgendaDao);
+  EXPECT_TRUE(form.ProcessoDao->Opened() && form.PastaDao->Opened() && form.AgendaDao->Opened());
   ASSERT_TRUE(form.ListaCadastrar && form.ListaDescadastrar);
   EXPECT_TRUE(form.ListaCadastrar->empty());
   const auto lines = Pane();
@@ -201,9 +202,8 @@ TEST_F(StartUpTest, DestroyReleasesEverythingAndLogsTheEnd) {
   ASSERT_EQ(form.FormCreate(), StartUp::Ready);
   form.FormDestroy();
   EXPECT_EQ(Pane().back(), "<< Encerrando");
-  EXPECT_FALSE(form.Servico || form.Tabelas || form.PushCfg || form.Config || form.ListaCadastrar ||
-               form.ListaDescadastrar);
-  EXPECT_EQ(tables_->closed, std::vector<std::string>{"tables"});
+  EXPECT_FALSE(form.Servico || form.ProcessoDao || form.PastaDao || form.AgendaDao ||
+               form.PushCfg || form.Config || form.ListaCadastrar || form.ListaDescadastrar);
   EXPECT_FALSE(form.Trava.Held());
   // The lock is free for the next copy.
   DatabaseLock lock;
