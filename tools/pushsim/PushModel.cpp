@@ -276,7 +276,8 @@ void PushModel::Historicos(pugi::xml_node request, soap::ResponseWriter& out) {
   // Offset 0 fixes the listing; later pages read that listing whatever aPartir they carry.
   if (offset == 0 || !session.hasListing) {
     session.listing.clear();
-    for (const Case& c : scenario_.state.cases) {
+    bool delivered = false;
+    for (Case& c : scenario_.state.cases) {
       if (!c.monitored) {
         continue;
       }
@@ -287,13 +288,18 @@ void PushModel::Historicos(pugi::xml_node request, soap::ResponseWriter& out) {
           entry.historicos.push_back(m);
         }
       }
-      if (!entry.historicos.empty()) {
+      if (!entry.historicos.empty() || c.pending) {
+        delivered = delivered || c.pending;
+        c.pending = false;
         std::stable_sort(entry.historicos.begin(), entry.historicos.end(),
                          [](const Movement& a, const Movement& b) { return a.id < b.id; });
         session.listing.push_back(std::move(entry));
       }
     }
     session.hasListing = true;
+    if (delivered) {
+      SaveQuietly();
+    }
   }
   const auto size = static_cast<long long>(session.listing.size());
   for (long long i = offset; i < size && i < offset + limite; ++i) {

@@ -84,6 +84,7 @@ std::string WithOwnAddress(const std::string& wsdl, const std::string& address) 
 PushServer::PushServer(PushModel& model, FaultPlan& faults, RequestLog& log, ServerOptions options)
     : model_(model), faults_(faults), log_(log), options_(std::move(options)) {
   server_.set_payload_max_length(64u << 20);
+  server_.set_keep_alive_max_count(100);
   Routes();
 }
 
@@ -240,17 +241,16 @@ void PushServer::HandleSoap(const httplib::Request& req, httplib::Response& res)
   if (Reject(fault, res)) {
     return;
   }
+  // The damage of a fault spoils whatever the call answers, a SOAP fault included.
   std::string body;
   try {
     body = model_.Call(name, operation, soap::WriteOptions{fault ? fault->items : std::string{}});
   } catch (const ServiceFault& e) {
     res.status = 500;
-    res.set_content(soap::FaultBody(e.faultcode(), e.what()), kXmlType);
-    return;
+    body = soap::FaultBody(e.faultcode(), e.what());
   } catch (const soap::RequestError& e) {
     res.status = 500;
-    res.set_content(soap::FaultBody("Client", e.what()), kXmlType);
-    return;
+    body = soap::FaultBody("Client", e.what());
   }
   Answer(fault, std::move(body), kXmlType, res);
 }

@@ -178,13 +178,14 @@ Case ReadCase(const json& j, const std::string& where, bool fromOab) {
   Fields f(j, where);
   f.Allow({"codOrgao", "codProcesso", "monitored", "codTipoVinculo", "sdtAudiencia",
            "codOrgaoOriginario", "codProcessoOriginario", "codProcessoAnt",
-           "codProcessoOriginarioAnt", "partes", "outros", "historicos", "id"});
+           "codProcessoOriginarioAnt", "partes", "outros", "historicos", "id", "pending"});
   Case c;
   c.codOrgao = f.RequiredString("codOrgao");
   c.codProcesso = f.RequiredString("codProcesso");
   c.codTipoVinculo =
       fromOab ? std::optional<std::string>("OAB") : f.OptionalString("codTipoVinculo");
   c.monitored = f.Bool("monitored", fromOab);
+  c.pending = f.Bool("pending", false);
   c.sdtAudiencia = f.OptionalString("sdtAudiencia");
   c.codOrgaoOriginario = f.OptionalString("codOrgaoOriginario");
   c.codProcessoOriginario = f.OptionalString("codProcessoOriginario");

@@ -75,6 +75,7 @@ struct Case {
   std::vector<Movement> historicos;
   int id = 0;
   bool monitored = false;  // under the service's monitoring for the account
+  bool pending = false;    // listed once by the next movement listing, even without new movements
 };
 
 struct Notice {

@@ -52,15 +52,21 @@ pugi::xml_node FirstElement(pugi::xml_node parent) {
   return {};
 }
 
-nlohmann::json Convert(pugi::xml_node element) {
+// Requests nest a few levels; deeper ones are cut so that no body can exhaust the stack.
+constexpr int kMaxDepth = 32;
+
+nlohmann::json Convert(pugi::xml_node element, int depth) {
   const std::string_view name = LocalName(element);
   if (IsNil(element)) {
     return nullptr;
   }
+  if (depth > kMaxDepth) {
+    return "(nested too deep)";
+  }
   if (OneOf(kArrayFields, name)) {
     nlohmann::json list = nlohmann::json::array();
     for (pugi::xml_node item : Items(element)) {
-      list.push_back(Convert(item));
+      list.push_back(Convert(item, depth + 1));
     }
     return list;
   }
@@ -68,7 +74,7 @@ nlohmann::json Convert(pugi::xml_node element) {
   if (!children.empty()) {
     nlohmann::json object = nlohmann::json::object();
     for (pugi::xml_node child : children) {
-      object[std::string(LocalName(child))] = Convert(child);
+      object[std::string(LocalName(child))] = Convert(child, depth + 1);
     }
     return object;
   }
@@ -194,7 +200,7 @@ long long Int64Param(pugi::xml_node operation, const char* name) {
 nlohmann::json ArgsToJson(pugi::xml_node operation) {
   nlohmann::json args = nlohmann::json::object();
   for (pugi::xml_node child : Items(operation)) {
-    args[std::string(LocalName(child))] = Convert(child);
+    args[std::string(LocalName(child))] = Convert(child, 1);
   }
   return args;
 }
@@ -253,7 +259,7 @@ void ResponseWriter::Nil(pugi::xml_node parent, const char* name) const {
 }
 
 void ResponseWriter::Case(pugi::xml_node parent, const char* name, const pushsim::Case& c) const {
-  pugi::xml_node vo = Element(parent, name);
+  pugi::xml_node vo = Item(parent, name);
   String(vo, "codOrgao", c.codOrgao);
   String(vo, "codProcesso", c.codProcesso);
   OptString(vo, "codTipoVinculo", c.codTipoVinculo);
@@ -304,7 +310,7 @@ void ResponseWriter::Case(pugi::xml_node parent, const char* name, const pushsim
 
 void ResponseWriter::Notice(pugi::xml_node parent, const char* name,
                             const pushsim::Notice& n) const {
-  pugi::xml_node vo = Element(parent, name);
+  pugi::xml_node vo = Item(parent, name);
   Int(vo, "id", n.id);
   String(vo, "sdtAviso", n.sdtAviso);
   String(vo, "txtAviso", n.txtAviso);
@@ -315,7 +321,7 @@ void ResponseWriter::Notice(pugi::xml_node parent, const char* name,
 }
 
 void ResponseWriter::Scope(pugi::xml_node parent, const char* name, const ScopeCourt& s) const {
-  pugi::xml_node vo = Element(parent, name);
+  pugi::xml_node vo = Item(parent, name);
   String(vo, "codOrgao", s.codOrgao);
   pugi::xml_node types = Element(vo, "tipoProcesso");
   for (const std::string& t : s.tipoProcesso) {

@@ -66,6 +66,7 @@ class ResponseWriter {
   void OptInt(pugi::xml_node parent, const char* name, const std::optional<int>& value) const;
   void Nil(pugi::xml_node parent, const char* name) const;
 
+  // Items of the arrays of cases, notices and courts.
   void Case(pugi::xml_node parent, const char* name, const pushsim::Case& value) const;
   void Notice(pugi::xml_node parent, const char* name, const pushsim::Notice& value) const;
   void Scope(pugi::xml_node parent, const char* name, const ScopeCourt& value) const;
