@@ -74,10 +74,11 @@ Finished RunProcess(std::vector<std::string> args, const fs::path& dir) {
 // One stand-in service for the life of the object.
 class Pushsim {
  public:
-  explicit Pushsim(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {
-        std::string(CAU_BIN_DIR) + "/pushsim", "--port", "0", "--scenario",
-        std::string(CAU_TEST_SOURCE_DIR) + "/tools/pushsim/examples/basic.json"};
+  explicit Pushsim(std::vector<std::string> extra = {},
+                   std::string scenario = std::string(CAU_TEST_SOURCE_DIR) +
+                                          "/tools/pushsim/examples/basic.json") {
+    std::vector<std::string> args = {std::string(CAU_BIN_DIR) + "/pushsim", "--port", "0",
+                                     "--scenario", scenario};
     args.insert(args.end(), extra.begin(), extra.end());
     int out[2];
     if (::pipe(out) != 0)
@@ -224,6 +225,26 @@ TEST_F(ProgramTest, UnreachableServerIsAConnectionError) {
                        "está funcionando e configurado corretamente.\n"),
             std::string::npos)
       << f.out;
+}
+
+TEST_F(ProgramTest, SampleInstallationAgainstItsScenario) {
+  const fs::path sample = root_ / "sample", scenario = root_ / "scenario.json";
+  const Finished made =
+      RunProcess({std::string(CAU_BIN_DIR) + "/mkhost", sample.string(), "--cases", "60", "--user",
+                  "advogado", "--password", "segredo", "--scenario", scenario.string()},
+                 root_);
+  ASSERT_EQ(made.status, 0) << made.err;
+  fs::copy_file(fs::path(CAU_BIN_DIR) / "VuzaZoz", sample / "VuzaZoz");
+  Pushsim sim({}, scenario.string());
+  ASSERT_TRUE(sim.Running());
+  const Finished f = RunProcess(
+      {(sample / "VuzaZoz").string(), "-CONSOLE", "-AUTOSTART", "-URL", sim.Url()}, root_);
+  EXPECT_EQ(f.status, 0) << f.out << f.err;
+  EXPECT_NE(f.out.find(">Login: advogado\n"), std::string::npos) << f.out;
+  EXPECT_NE(f.out.find("< Logout\nFim\n"), std::string::npos) << f.out;
+  const Finished check = RunProcess(
+      {std::string(CAU_BIN_DIR) + "/xbase", "check", (sample / "dados").string()}, root_);
+  EXPECT_EQ(check.status, 0) << check.out << check.err;
 }
 
 }  // namespace
