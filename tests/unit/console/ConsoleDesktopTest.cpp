@@ -20,22 +20,29 @@ std::string Contents(std::FILE* f) {
   return text;
 }
 
-class ConsoleDesktopTest : public ::testing::Test {
- protected:
-  static ConsoleStreams TempStreams() {
-    ConsoleStreams io;
+// Temporary files standing in for the terminal; closed only after the form
+// and the desktop that write to them are gone.
+struct TempStreams {
+  TempStreams() {
     io.out = std::tmpfile();
     io.err = std::tmpfile();
     io.in = std::tmpfile();
-    return io;
   }
-  ~ConsoleDesktopTest() override {
-    desktop_.Attach(nullptr);
-    for (std::FILE* f : {io_.out, io_.err, io_.in})
+  ~TempStreams() {
+    for (std::FILE* f : {io.out, io.err, io.in})
       std::fclose(f);
   }
+  TempStreams(const TempStreams&) = delete;
+  TempStreams& operator=(const TempStreams&) = delete;
+  ConsoleStreams io;
+};
 
-  ConsoleStreams io_ = TempStreams();
+class ConsoleDesktopTest : public ::testing::Test {
+ protected:
+  ~ConsoleDesktopTest() override { desktop_.Attach(nullptr); }
+
+  TempStreams files_;
+  ConsoleStreams& io_ = files_.io;
   ConsoleDesktop desktop_{io_};
   THotLog log_;  // never started: the file stays out of these tests
   TfrmAtualizaPush form_{desktop_, FormEnvironment{{}, "/nowhere/VuzaZoz", &log_, nullptr, {}}};
