@@ -207,8 +207,7 @@ void Table::SelectTag(int tag) {
 // ---- moves ----
 
 void Table::LoadRecord(uint32_t recno) {
-  dbf_->ReadRecord(recno, disk_);
-  record_ = disk_;
+  dbf_->ReadRecord(recno, record_);  // disk_ follows on the first change (Touch)
   recno_ = recno;
   eof_ = false;
   bof_ = false;
@@ -220,7 +219,6 @@ void Table::LoadRecord(uint32_t recno) {
 
 void Table::SetEofState() {
   record_ = dbf_->BlankRecord();
-  disk_ = record_;
   recno_ = dbf_->recordCount() + 1;
   eof_ = true;
   changed_ = false;
@@ -414,8 +412,16 @@ void Table::Require() const {
     throw Error(path_.string() + ": nenhum registro corrente");
 }
 
+// Keeps the record as it is on disk before the first change (old keys, old memo blocks).
+void Table::Touch() {
+  if (!changed_ && !appending_) {
+    disk_ = record_;
+  }
+}
+
 void Table::SetRaw(int index, std::string_view bytes) {
   Require();
+  Touch();
   const DbfField& f = fields().at(std::size_t(index));
   if (f.isMemo())
     throw Error("o campo " + f.name + " é memo");
@@ -433,6 +439,7 @@ void Table::SetValue(int index, const Value& value) {
 
 void Table::SetMemo(int index, std::string_view bytes) {
   Require();
+  Touch();
   const DbfField& f = fields().at(std::size_t(index));
   if (f.type != 'M')
     throw Error("o campo " + f.name + " não é memo de texto");
@@ -443,12 +450,14 @@ void Table::SetMemo(int index, std::string_view bytes) {
 
 void Table::SetDeleted(bool deleted) {
   Require();
+  Touch();
   record_[0] = deleted ? '*' : ' ';
   changed_ = true;
 }
 
 void Table::Blank() {
   Require();
+  Touch();
   char mark = record_[0];
   record_ = dbf_->BlankRecord();
   record_[0] = mark;
@@ -557,8 +566,13 @@ void Table::Commit(bool isNew) {
     if (c.newKey)
       cdx_->Insert(int(i), *c.newKey, recno);
   }
-  if (cdx_ && !tags_.empty())
+  // Index pages last: at once, so that another program reading the index
+  // sees the record; or, for a loader that has the files to itself, in batches.
+  if (cdx_ && !tags_.empty() &&
+      (!options_.batchIndexWrites || ++unflushedCommits_ >= kIndexFlushEvery)) {
     cdx_->Flush(false);
+    unflushedCommits_ = 0;
+  }
 
   // The selected tag's position follows the record.
   cursorAhead_ = false;
@@ -579,8 +593,10 @@ void Table::Commit(bool isNew) {
 
 void Table::Flush() {
   WritePending();
-  if (cdx_ && cdx_->writable())
+  if (cdx_ && cdx_->writable()) {
     cdx_->Flush(false);
+  }
+  unflushedCommits_ = 0;
 }
 
 void Table::Close() {
