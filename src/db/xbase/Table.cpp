@@ -23,7 +23,17 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 
 Value RecordImage::Field(int index) const {
   const DbfField& f = dbf_.fields()[std::size_t(index)];
-  return DecodeField(f, bytes_.substr(std::size_t(f.offset), std::size_t(f.length)));
+  std::string_view bytes = bytes_.substr(std::size_t(f.offset), std::size_t(f.length));
+  if (f.varBit >= 0 && dbf_.nullFlagsField() >= 0) {
+    // A V/Q value shorter than its field keeps its length in the last byte.
+    const DbfField& nf = dbf_.fields()[std::size_t(dbf_.nullFlagsField())];
+    auto flags = static_cast<unsigned char>(bytes_[std::size_t(nf.offset + f.varBit / 8)]);
+    if ((flags >> (f.varBit % 8)) & 1) {
+      auto n = static_cast<unsigned char>(bytes.back());
+      bytes = bytes.substr(0, std::min<std::size_t>(n, bytes.size() - 1));
+    }
+  }
+  return DecodeField(f, bytes);
 }
 
 // ---- opening ----
@@ -425,6 +435,10 @@ void Table::SetRaw(int index, std::string_view bytes) {
   const DbfField& f = fields().at(std::size_t(index));
   if (f.isMemo())
     throw Error("o campo " + f.name + " é memo");
+  if (std::string_view("CNFDLIBYT").find(f.type) == std::string_view::npos) {
+    throw Error("o campo " + f.name + " (tipo " + std::string(1, f.type) +
+                ") não pode ser gravado");
+  }
   std::string s(bytes.substr(0, std::size_t(f.length)));
   s.resize(std::size_t(f.length), ' ');
   record_.replace(std::size_t(f.offset), std::size_t(f.length), s);
