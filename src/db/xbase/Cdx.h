@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -59,9 +60,10 @@ class CdxFile {
   // file with any problem.
   static std::unique_ptr<CdxFile> Open(const std::filesystem::path& path, bool writable);
 
-  // Writes a new bag (replacing any file at `path`): bag header, directory,
-  // and one empty tag per spec, in the given order. Returns it open for
-  // writing. Throws cau::Error for a bad spec, cau::FileError on I/O.
+  // Writes a new bag (replacing any file at `path`; write to a new name and
+  // rename to replace a live index): bag header, directory, and one empty
+  // tag per spec laid out in the given order. Returns it open for writing.
+  // Throws cau::Error for a bad spec, cau::FileError on I/O.
   static std::unique_ptr<CdxFile> Create(const std::filesystem::path& path,
                                          const std::vector<TagSpec>& tags);
 
@@ -71,7 +73,7 @@ class CdxFile {
 
   const std::filesystem::path& path() const;
   bool writable() const;
-  const std::vector<TagInfo>& tags() const;
+  const std::vector<TagInfo>& tags() const;  // directory order: by name
   int FindTag(std::string_view name) const;  // case-insensitive, -1 if none
 
   // The key type of a tag decides the byte that leaf compression drops
@@ -88,6 +90,11 @@ class CdxFile {
   bool Insert(int tag, std::string_view key, uint32_t recno);
   // Removes exactly (key, recno); false when that pair is not in the tag.
   bool Remove(int tag, std::string_view key, uint32_t recno);
+  // When Remove finds no exact pair because the stored key differs from the
+  // one computed now: removes the entry of `recno` wherever it is in the tag
+  // (a full walk) and returns the key it had, nullopt if the record is not
+  // in the tag. Leaves no stale entry behind; the caller reports the mismatch.
+  std::optional<std::string> RemoveRecord(int tag, uint32_t recno);
   bool HasKey(int tag, std::string_view key) const;  // any record with this key
   // Replaces the tag's whole tree with these entries (any order; exact
   // duplicates dropped; unique keeps the lowest record of each key; a
@@ -97,14 +104,22 @@ class CdxFile {
 
   // Writes the dirty pages (new pages first, then changed ones, the bag
   // header with its change counter bumped last); with `sync`, fsyncs.
+  // Refuses with cau::FileError, writing nothing, when another program
+  // changed the file since we read it (see Refresh).
   void Flush(bool sync = false);
   void Close();  // Flush(true) and release the file; the object is then unusable
+  // Another program may change the file between our changes (under the
+  // lock the caller holds): when its change counter moved, every cached page
+  // is dropped and the bag is read again. Returns true when that happened;
+  // throws cau::Error when this side still has unwritten changes.
+  bool Refresh();
   uint32_t changeCounter() const;
 
   // Tree problems, empty when the bag is sound: page offsets, attributes,
   // leaf encoding and free space, order within and across pages, sibling
   // links, branch keys = last pair of their child, equal depth, no page
-  // reached twice or from two tags, key counts.
+  // reached twice or from two tags, no repeated key in a unique tag, no
+  // record 0, free pages not in use.
   std::vector<std::string> CheckStructure() const;
 
   // Shape of a tag's tree (walks it).
@@ -120,7 +135,9 @@ class CdxFile {
 
   // A position in one tag, in the tag's logical order. Cursors survive
   // changes to the file: after an Insert/Remove they find their entry again
-  // (or the next one, if it was removed) on the next move.
+  // (or the next one, if it was removed) on the next move. Next at the end
+  // stays at the end; Prev at the end goes to the last entry. A cursor must
+  // not outlive its file.
   class Cursor {
    public:
     bool First();

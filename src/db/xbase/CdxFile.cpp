@@ -111,7 +111,6 @@ class CdxStore {
   std::vector<TagInfo> tags;
   uint64_t generation = 1;
   bool failed = false;
-  bool scanFree = false;  // the next check collects pages nobody reaches
 
   struct Cached {
     CdxNode node;
@@ -120,7 +119,11 @@ class CdxStore {
     bool dirty;
   };
   std::unordered_map<uint32_t, Cached> cache;
-  std::vector<uint32_t> freePages;  // abandoned pages we may reuse
+  std::set<uint32_t> dirty;  // pages to write at the next flush
+  // Pages this session freed, reused before the file grows. Pages found
+  // abandoned in the file are left alone: another program may still count
+  // them as its own free pages.
+  std::vector<uint32_t> freePages;
 
   [[noreturn]] void Corrupt(const std::string& what) const {
     throw FileError(path.string(), "Índice " + path.filename().string() + " corrompido: " + what);
@@ -177,11 +180,22 @@ class CdxStore {
     CdxNode node;
     if (auto err = DecodePage(bytes, t.keyLength, t.fill, node))
       Corrupt("tag " + t.name + ", página " + Hex(offset) + ": " + *err);
+    // In order within the page; with the checks of Hop this keeps every
+    // walk finite.
+    for (std::size_t i = 1; i < node.entries.size(); ++i) {
+      const auto& a = node.entries[i - 1];
+      const auto& b = node.entries[i];
+      if (ComparePair(a.key, a.recno, b.key, b.recno) >= 0)
+        Corrupt("tag " + t.name + ", página " + Hex(offset) + ": chaves fora de ordem");
+    }
     return cache.emplace(offset, Cached{std::move(node), t.keyLength, t.fill, false})
         .first->second.node;
   }
 
-  void MarkDirty(uint32_t offset) { cache.at(offset).dirty = true; }
+  void MarkDirty(uint32_t offset) {
+    cache.at(offset).dirty = true;
+    dirty.insert(offset);
+  }
 
   uint32_t Allocate(const TagInfo& t, CdxNode node) {
     uint32_t offset;
@@ -195,11 +209,13 @@ class CdxStore {
       fileSize += kCdxPageSize;
     }
     cache.insert_or_assign(offset, Cached{std::move(node), t.keyLength, t.fill, true});
+    dirty.insert(offset);
     return offset;
   }
 
   void Release(uint32_t offset) {
     cache.erase(offset);
+    dirty.erase(offset);
     freePages.push_back(offset);
   }
 
@@ -212,7 +228,8 @@ class CdxStore {
 
   // Root-to-leaf path: in each branch the first entry not `less` than the
   // target (the last one if all are), in the leaf the first such position.
-  std::vector<Step> Descend(const TagInfo& t, const std::function<bool(const CdxEntry&)>& less) {
+  template <typename Less>
+  std::vector<Step> Descend(const TagInfo& t, Less less) {
     std::vector<Step> path;
     uint32_t page = t.rootPage;
     for (;;) {
@@ -324,8 +341,8 @@ class CdxStore {
     return {e.key, e.recno, 0};
   }
 
-  bool Overflows(const TagInfo& t, const CdxNode& n) const {
-    return n.leaf() ? !LeafFits(n.entries, t.keyLength, t.fill)
+  static bool Overflows(const TagInfo& t, CdxNode& n) {
+    return n.leaf() ? LeafSize(n, t.keyLength, t.fill) > kLeafSpace
                     : n.entries.size() > BranchCapacity(t.keyLength);
   }
 
@@ -363,6 +380,7 @@ class CdxStore {
     const uint32_t fresh = Allocate(t, std::move(lower));
     CdxNode& upper = Node(t, page);  // same object; the cache keeps references stable
     upper.entries.erase(upper.entries.begin(), upper.entries.begin() + at);
+    upper.packedKeys = -1;
     upper.left = fresh;
     MarkDirty(page);
     if (oldLeft != kCdxNone) {
@@ -458,7 +476,7 @@ class CdxStore {
     if (idx < static_cast<int>(leaf.entries.size()) && leaf.entries[idx].key == key &&
         leaf.entries[idx].recno == recno)
       return false;
-    leaf.entries.insert(leaf.entries.begin() + idx, CdxEntry{std::string(key), recno, 0});
+    LeafInsert(leaf, static_cast<std::size_t>(idx), CdxEntry{std::string(key), recno, 0}, t.fill);
     MarkDirty(path.back().page);
     ++generation;
     Repair(t, path);
@@ -472,7 +490,7 @@ class CdxStore {
     if (idx >= static_cast<int>(leaf.entries.size()) || leaf.entries[idx].key != key ||
         leaf.entries[idx].recno != recno)
       return false;
-    leaf.entries.erase(leaf.entries.begin() + idx);
+    LeafErase(leaf, static_cast<std::size_t>(idx), t.fill);
     MarkDirty(path.back().page);
     ++generation;
     Repair(t, path);
@@ -512,16 +530,24 @@ class CdxStore {
     {
       CdxNode cur;
       cur.attr = kAttrLeaf;
+      int stored = 0;  // key bytes of the entries in `cur`
+      uint32_t maxRecno = 0;
       for (auto& e : sorted) {
-        cur.entries.push_back(std::move(e));
-        if (cur.entries.size() > 1 && !LeafFits(cur.entries, t.keyLength, t.fill)) {
-          CdxEntry moved = std::move(cur.entries.back());
-          cur.entries.pop_back();
+        const std::string* prev = cur.entries.empty() ? nullptr : &cur.entries.back().key;
+        const int more = LeafStoredBytes(e.key, prev, t.fill);
+        const uint32_t newMax = std::max(maxRecno, e.recno);
+        const auto count = static_cast<int>(cur.entries.size()) + 1;
+        if (prev && count * LeafEntryWidth(t.keyLength, newMax) + stored + more > kLeafSpace) {
           level.push_back(std::move(cur));
           cur = CdxNode{};
           cur.attr = kAttrLeaf;
-          cur.entries.push_back(std::move(moved));
+          stored = LeafStoredBytes(e.key, nullptr, t.fill);
+          maxRecno = e.recno;
+        } else {
+          stored += more;
+          maxRecno = newMax;
         }
+        cur.entries.push_back(std::move(e));
       }
       if (!cur.entries.empty() || level.empty())
         level.push_back(std::move(cur));
@@ -622,6 +648,15 @@ class CdxStore {
         continue;
       }
       DecodePage(bytes, probe.keyLength, '\0', b);
+      auto ordered = [](const CdxNode& n) {
+        for (std::size_t i = 1; i < n.entries.size(); ++i)
+          if (ComparePair(n.entries[i - 1].key, n.entries[i - 1].recno, n.entries[i].key,
+                          n.entries[i].recno) >= 0)
+            return false;
+        return true;
+      };
+      if (ordered(a) != ordered(b))
+        return ordered(a) ? ' ' : '\0';
       for (std::size_t i = 0; i < a.entries.size(); ++i) {
         const std::string& ka = a.entries[i].key;
         const std::string& kb = b.entries[i].key;
@@ -641,6 +676,12 @@ class CdxStore {
       return votesSpace > votesZero ? ' ' : '\0';
     const int plain = probe.keyLength - (probe.nullable ? 1 : 0);
     return plain == 4 || plain == 8 ? '\0' : ' ';
+  }
+
+  uint32_t DiskCounter() const {
+    unsigned char be[4];
+    ReadAt(8, be, 4);
+    return (uint32_t{be[0]} << 24) | (uint32_t{be[1]} << 16) | (uint32_t{be[2]} << 8) | be[3];
   }
 
   void Load() {
@@ -719,9 +760,7 @@ std::unique_ptr<CdxFile> CdxFile::Open(const std::filesystem::path& path, bool w
     s.IoError("não foi possível abrir");
   s.Load();
   if (writable) {
-    s.scanFree = true;
     auto problems = file->CheckStructure();
-    s.scanFree = false;
     if (!problems.empty())
       s.Corrupt(problems.front());
     s.writable = true;
@@ -814,6 +853,7 @@ std::unique_ptr<CdxFile> CdxFile::Create(const std::filesystem::path& path,
   s.diskSize = kHeaderSize;
   auto emptyRoot = [&](const TagInfo& t) {
     s.cache.insert_or_assign(t.rootPage, CdxStore::Cached{CdxNode{}, t.keyLength, t.fill, true});
+    s.dirty.insert(t.rootPage);
   };
   emptyRoot(s.directory);
   for (const auto& t : s.tags)
@@ -885,12 +925,18 @@ void CdxFile::SetKeyType(int tag, ValueType type) {
   const char fill = FillByte(type, !t.collation.empty());
   if (fill == t.fill)
     return;
-  for (const auto& [offset, c] : s.cache)
-    if (c.dirty)
-      throw Error("índice: tipo de chave trocado com alterações pendentes");
+  if (!s.dirty.empty())
+    throw Error("índice: tipo de chave trocado com alterações pendentes");
   t.fill = fill;
   s.cache.clear();
   ++s.generation;
+  if (s.writable) {  // the open-time check read the pages the other way
+    const auto problems = CheckStructure();
+    if (!problems.empty()) {
+      s.failed = true;
+      s.Corrupt(problems.front());
+    }
+  }
 }
 
 bool CdxFile::Insert(int tag, std::string_view key, uint32_t recno) {
@@ -914,6 +960,22 @@ bool CdxFile::Remove(int tag, std::string_view key, uint32_t recno) {
   CdxStore& s = *store_;
   const TagInfo& t = WritableTag(s, tag, key);
   return Guarded(s, [&] { return s.Remove(t, key, recno); });
+}
+
+std::optional<std::string> CdxFile::RemoveRecord(int tag, uint32_t recno) {
+  CdxStore& s = *store_;
+  const TagInfo& t = WritableTag(s, tag, std::string(TagAt(s, tag).keyLength, ' '));
+  return Guarded(s, [&]() -> std::optional<std::string> {
+    for (CdxPos pos = s.First(t); pos.valid(); pos = s.Next(t, pos)) {
+      const CdxEntry& e = s.At(t, pos);
+      if (e.recno != recno)
+        continue;
+      std::string key = e.key;
+      s.Remove(t, key, recno);
+      return key;
+    }
+    return std::nullopt;
+  });
 }
 
 bool CdxFile::HasKey(int tag, std::string_view key) const {
@@ -961,13 +1023,12 @@ void CdxFile::Flush(bool sync) {
   if (s.failed)
     throw Error("índice " + s.path.filename().string() + " não gravado: erro anterior");
   std::vector<uint32_t> fresh, changed;
-  for (const auto& [offset, c] : s.cache)
-    if (c.dirty)
-      (offset >= s.diskSize ? fresh : changed).push_back(offset);
+  for (uint32_t offset : s.dirty)  // ascending
+    (offset >= s.diskSize ? fresh : changed).push_back(offset);
   if (!fresh.empty() || !changed.empty() || s.fileSize > s.diskSize) {
-    std::sort(fresh.begin(), fresh.end());
-    std::sort(changed.begin(), changed.end());
     Guarded(s, [&] {
+      if (s.DiskCounter() != s.counter)
+        s.Corrupt("alterado por outro programa desde a leitura; nada foi gravado");
       // New pages first: nothing points at them until the old ones change.
       for (auto* list : {&fresh, &changed}) {
         for (uint32_t offset : *list) {
@@ -988,13 +1049,46 @@ void CdxFile::Flush(bool sync) {
       s.WriteAt(8, be, 4);
       return 0;
     });
-    for (auto& [offset, c] : s.cache)
-      c.dirty = false;
+    for (uint32_t offset : s.dirty)
+      s.cache.at(offset).dirty = false;
+    s.dirty.clear();
   }
   if (sync && ::fsync(s.fd.get()) != 0) {
     s.failed = true;
     s.IoError("falha ao sincronizar");
   }
+}
+
+bool CdxFile::Refresh() {
+  CdxStore& s = *store_;
+  if (s.DiskCounter() == s.counter)
+    return false;
+  if (!s.dirty.empty()) {
+    s.failed = true;  // what is pending here was made on pages that changed
+    throw Error("índice " + s.path.filename().string() +
+                " alterado por outro programa com alterações pendentes aqui");
+  }
+  std::vector<char> fills;
+  for (const auto& t : s.tags)
+    fills.push_back(t.fill);
+  const auto oldTags = s.tags;
+  s.cache.clear();
+  s.freePages.clear();
+  s.tags.clear();
+  ++s.generation;
+  Guarded(s, [&] {
+    s.Load();
+    return 0;
+  });
+  // Keep the key types the caller confirmed for tags that are still the same.
+  for (auto& t : s.tags)
+    for (std::size_t i = 0; i < oldTags.size(); ++i)
+      if (oldTags[i].headerOffset == t.headerOffset && oldTags[i].name == t.name &&
+          t.fill != fills[i]) {
+        t.fill = fills[i];
+        s.cache.clear();
+      }
+  return true;
 }
 
 void CdxFile::Close() {
@@ -1116,13 +1210,6 @@ std::vector<std::string> CdxFile::CheckStructure() const {
   for (uint32_t p : s.freePages)
     if (seen.count(p) != 0)
       problems.push_back("página livre " + Hex(p) + " está em uso");
-  // Pages nobody reaches may be reused when the file keeps no free chain of its own.
-  if (s.scanFree && problems.empty() && (s.freeHead == 0 || s.freeHead == kCdxNone)) {
-    for (uint64_t p = kHeaderSize; p + kCdxPageSize <= s.diskSize; p += kCdxPageSize)
-      if (seen.count(static_cast<uint32_t>(p)) == 0 && s.cache.count(static_cast<uint32_t>(p)) == 0)
-        s.freePages.push_back(static_cast<uint32_t>(p));
-    std::reverse(s.freePages.begin(), s.freePages.end());  // lowest offsets first
-  }
   return problems;
 }
 
@@ -1161,7 +1248,7 @@ CdxFile::Cursor CdxFile::OpenCursor(int tag) const {
 
 bool CdxFile::Cursor::Load() {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   generation_ = s.generation;
   if (page_ == 0) {
     eof_ = true;
@@ -1178,7 +1265,7 @@ bool CdxFile::Cursor::Load() {
 
 bool CdxFile::Cursor::First() {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   const CdxPos p = t.descending ? s.Last(t) : s.First(t);
   page_ = p.page;
   index_ = p.index;
@@ -1187,7 +1274,7 @@ bool CdxFile::Cursor::First() {
 
 bool CdxFile::Cursor::Last() {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   const CdxPos p = t.descending ? s.First(t) : s.Last(t);
   page_ = p.page;
   index_ = p.index;
@@ -1199,7 +1286,7 @@ bool CdxFile::Cursor::Last() {
 // follows it physically (page_ 0 at the end).
 bool CdxFile::Cursor::Resync() {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   const CdxPos p = s.LowerBound(t, key_, recno_);
   page_ = p.page;
   index_ = p.index;
@@ -1211,7 +1298,7 @@ bool CdxFile::Cursor::Resync() {
 
 bool CdxFile::Cursor::Step(bool forward) {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   const bool physForward = forward != t.descending;
   CdxPos p{page_, index_};
   if (generation_ != s.generation && !eof_) {
@@ -1246,7 +1333,7 @@ bool CdxFile::Cursor::Prev() {
 
 bool CdxFile::Cursor::Seek(std::string_view key) {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   CdxPos p;
   if (!t.descending) {
     auto path = s.Descend(t, [&](const CdxEntry& e) { return ComparePrefix(e.key, key) < 0; });
@@ -1265,7 +1352,7 @@ bool CdxFile::Cursor::Seek(std::string_view key) {
 
 bool CdxFile::Cursor::SeekExact(std::string_view key, uint32_t recno) {
   CdxStore& s = *file_->store_;
-  const TagInfo& t = s.tags[tag_];
+  const TagInfo& t = TagAt(s, tag_);
   CdxPos p = s.LowerBound(t, key, recno);
   if (t.descending) {
     const bool exact = p.valid() && s.At(t, p).key == key && s.At(t, p).recno == recno;

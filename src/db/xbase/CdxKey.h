@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -43,12 +44,9 @@ inline char FillByte(ValueType type, bool collated = false) {
 // Unsigned bytewise order, the one comparison of every key everywhere.
 inline int CompareKeys(std::string_view a, std::string_view b) {
   const std::size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (std::size_t i = 0; i < n; ++i) {
-    const auto x = static_cast<unsigned char>(a[i]);
-    const auto y = static_cast<unsigned char>(b[i]);
-    if (x != y)
-      return x < y ? -1 : 1;
-  }
+  const int c = n == 0 ? 0 : std::memcmp(a.data(), b.data(), n);  // compares unsigned bytes
+  if (c != 0)
+    return c < 0 ? -1 : 1;
   if (a.size() == b.size())
     return 0;
   return a.size() < b.size() ? -1 : 1;

@@ -64,18 +64,14 @@ Widths WidthsFor(int keyLength, uint32_t maxRecno) {
 }
 
 int Trail(const std::string& key, char fill) {
-  int n = 0;
-  for (auto it = key.rbegin(); it != key.rend() && *it == fill; ++it)
-    ++n;
-  return n;
+  const auto last = key.find_last_not_of(fill);
+  return static_cast<int>(last == std::string::npos ? key.size() : key.size() - 1 - last);
 }
 
 int Dup(const std::string& key, const std::string& prev, int trail) {
-  const int cap = static_cast<int>(key.size()) - trail;
-  int n = 0;
-  while (n < cap && key[n] == prev[n])
-    ++n;
-  return n;
+  const auto cap = static_cast<std::ptrdiff_t>(key.size()) - trail;
+  return static_cast<int>(std::mismatch(key.begin(), key.begin() + cap, prev.begin()).first -
+                          key.begin());
 }
 
 uint32_t MaxRecno(const std::vector<CdxEntry>& entries) {
@@ -164,6 +160,16 @@ std::optional<std::string> DecodePage(const CdxPageBytes& page, int keyLength, c
   return out.leaf() ? DecodeLeaf(page, keyLength, fill, out) : DecodeBranch(page, keyLength, out);
 }
 
+int LeafEntryWidth(int keyLength, uint32_t maxRecno) {
+  return WidthsFor(keyLength, maxRecno).e;
+}
+
+int LeafStoredBytes(const std::string& key, const std::string* prev, char fill) {
+  const int trail = Trail(key, fill);
+  const int dup = prev ? Dup(key, *prev, trail) : 0;
+  return static_cast<int>(key.size()) - dup - trail;
+}
+
 int LeafBytes(const std::vector<CdxEntry>& entries, int keyLength, char fill) {
   const Widths w = WidthsFor(keyLength, MaxRecno(entries));
   int total = 0;
@@ -175,6 +181,50 @@ int LeafBytes(const std::vector<CdxEntry>& entries, int keyLength, char fill) {
     prev = &entry.key;
   }
   return total;
+}
+
+int LeafSize(CdxNode& leaf, int keyLength, char fill) {
+  if (leaf.packedKeys < 0) {
+    leaf.packedKeys = 0;
+    const std::string* prev = nullptr;
+    for (const auto& e : leaf.entries) {
+      leaf.packedKeys += LeafStoredBytes(e.key, prev, fill);
+      prev = &e.key;
+    }
+    leaf.maxRecno = MaxRecno(leaf.entries);
+  }
+  const int count = static_cast<int>(leaf.entries.size());
+  return count * LeafEntryWidth(keyLength, leaf.maxRecno) + leaf.packedKeys;
+}
+
+void LeafInsert(CdxNode& leaf, std::size_t at, CdxEntry entry, char fill) {
+  auto& e = leaf.entries;
+  if (leaf.packedKeys >= 0) {
+    const std::string* prev = at > 0 ? &e[at - 1].key : nullptr;
+    int delta = LeafStoredBytes(entry.key, prev, fill);
+    if (at < e.size())
+      delta +=
+          LeafStoredBytes(e[at].key, &entry.key, fill) - LeafStoredBytes(e[at].key, prev, fill);
+    leaf.packedKeys += delta;
+    leaf.maxRecno = std::max(leaf.maxRecno, entry.recno);
+  }
+  e.insert(e.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
+}
+
+void LeafErase(CdxNode& leaf, std::size_t at, char fill) {
+  auto& e = leaf.entries;
+  if (leaf.packedKeys >= 0) {
+    const std::string* prev = at > 0 ? &e[at - 1].key : nullptr;
+    int delta = -LeafStoredBytes(e[at].key, prev, fill);
+    if (at + 1 < e.size())
+      delta += LeafStoredBytes(e[at + 1].key, prev, fill) -
+               LeafStoredBytes(e[at + 1].key, &e[at].key, fill);
+    leaf.packedKeys += delta;
+  }
+  const bool wasMax = e[at].recno == leaf.maxRecno;
+  e.erase(e.begin() + static_cast<std::ptrdiff_t>(at));
+  if (wasMax)
+    leaf.maxRecno = MaxRecno(e);
 }
 
 CdxPageBytes EncodePage(const CdxNode& node, int keyLength, char fill) {

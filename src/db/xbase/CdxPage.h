@@ -32,6 +32,10 @@ struct CdxNode {
   std::vector<CdxEntry> entries;
   uint16_t freeField = 0;  // leaf: free bytes as stored (checked, never trusted)
   int usedBytes = 0;       // leaf: entry table + key bytes as decoded
+  // Leaf: key bytes our packing stores (-1 = not known yet) and the largest
+  // record number, kept by LeafInsert/LeafErase so a fit test is cheap.
+  int packedKeys = -1;
+  uint32_t maxRecno = 0;
   bool leaf() const { return (attr & kAttrLeaf) != 0; }
   bool root() const { return (attr & kAttrRoot) != 0; }
 };
@@ -46,9 +50,19 @@ std::optional<std::string> DecodePage(const CdxPageBytes& page, int keyLength, c
 // Bytes a leaf with these entries needs (entry table + stored key bytes),
 // using the narrowest entry width for its record numbers.
 int LeafBytes(const std::vector<CdxEntry>& entries, int keyLength, char fill);
+// Parts of that sum, for packing a leaf one entry at a time: the entry width
+// for the largest record number, and the key bytes an entry stores after
+// `prev` (nullptr for the first entry of a page).
+int LeafEntryWidth(int keyLength, uint32_t maxRecno);
+int LeafStoredBytes(const std::string& key, const std::string* prev, char fill);
 inline bool LeafFits(const std::vector<CdxEntry>& entries, int keyLength, char fill) {
   return LeafBytes(entries, keyLength, fill) <= kLeafSpace;
 }
+// The same for a node, using (and filling) its packing figures.
+int LeafSize(CdxNode& leaf, int keyLength, char fill);
+// Entry changes of a leaf that keep its packing figures current.
+void LeafInsert(CdxNode& leaf, std::size_t at, CdxEntry entry, char fill);
+void LeafErase(CdxNode& leaf, std::size_t at, char fill);
 inline std::size_t BranchCapacity(int keyLength) {
   return static_cast<std::size_t>(500 / (keyLength + 8));
 }

@@ -55,6 +55,13 @@ void Change(CdxFile& cdx) {
       } catch (const cau::Error&) {  // candidate tag refusing a repeated key
       }
     }
+    for (size_t k = 0; k < entries.size() && k < 300; ++k)  // fills leaves until they split
+      try {
+        cdx.Insert(i, entries[k].first, entries[k].second + 100000);
+      } catch (const cau::FileError&) {
+        throw;
+      } catch (const cau::Error&) {
+      }
     for (size_t k = 0; k < entries.size(); k += 2)
       cdx.Remove(i, entries[k].first, entries[k].second);
   }

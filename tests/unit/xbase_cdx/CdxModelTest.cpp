@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -300,6 +301,116 @@ TEST(CdxModel, CursorsFollowChangesAndSeekInTagOrder) {
   ASSERT_TRUE(a.Prev());
   EXPECT_EQ(a.RecNo(), 1999u);
   EXPECT_EQ(cdx->CheckStructure(), std::vector<std::string>{});
+}
+
+TEST(CdxModel, AStoredKeyThatDiffersIsStillRemovedByRecord) {
+  testing::TempDir dir;
+  auto cdx = CdxFile::Create(dir.path() / "stale.cdx", {Specs()[1]});
+  for (uint32_t r = 1; r <= 3000; ++r)
+    cdx->Insert(0, EncodeDouble(r), r);
+  // The host stored 1234.0000000000002 where we now compute 1234.
+  const std::string stored = EncodeDouble(std::nextafter(1234.0, 2000.0));
+  ASSERT_TRUE(cdx->Remove(0, EncodeDouble(1234), 1234));
+  ASSERT_TRUE(cdx->Insert(0, stored, 1234));
+  EXPECT_FALSE(cdx->Remove(0, EncodeDouble(1234), 1234));
+  EXPECT_EQ(cdx->RemoveRecord(0, 1234), stored);
+  EXPECT_EQ(cdx->RemoveRecord(0, 1234), std::nullopt);
+  EXPECT_EQ(cdx->Entries(0).size(), 2999u);
+  EXPECT_EQ(cdx->CheckStructure(), std::vector<std::string>{});
+}
+
+TEST(CdxModel, ChangesByAnotherProgramAreSeenAfterRefresh) {
+  testing::TempDir dir;
+  const fs::path file = dir.path() / "shared.cdx";
+  CdxFile::Create(file, {Specs()[1]})->Close();
+  auto a = CdxFile::Open(file, true);
+  auto b = CdxFile::Open(file, true);
+  for (uint32_t r = 1; r <= 1500; ++r)
+    b->Insert(0, EncodeDouble(r), r);
+  b->Flush();
+  EXPECT_EQ(a->Entries(0).size(), 0u);  // still its cached view
+  EXPECT_TRUE(a->Refresh());
+  EXPECT_FALSE(a->Refresh());
+  EXPECT_EQ(a->Entries(0).size(), 1500u);
+  a->Insert(0, EncodeDouble(0.5), 2000);
+  a->Flush();
+  ASSERT_TRUE(b->Refresh());
+  b->Insert(0, EncodeDouble(7), 3000);
+  a->Insert(0, EncodeDouble(8), 3001);
+  b->Flush();
+  EXPECT_THROW(a->Refresh(), Error);  // both sides changed: a must not write over b
+  EXPECT_THROW(a->Flush(), Error);
+  a.reset();
+  auto back = CdxFile::Open(file, true);
+  const auto entries = back->Entries(0);
+  EXPECT_EQ(entries.size(), 1502u);
+  EXPECT_EQ(entries[8].second, 3000u);  // after (0.5, 2000) and (7, 7)
+  EXPECT_EQ(entries[9].second, 8u);     // and no (8, 3001)
+  // A flush without a refresh is refused the same way.
+  auto c = CdxFile::Open(file, true);
+  back->Insert(0, EncodeDouble(9), 4000);
+  back->Flush();
+  c->Insert(0, EncodeDouble(10), 4001);
+  EXPECT_THROW(c->Flush(), FileError);
+  c.reset();
+  EXPECT_EQ(CdxFile::Open(file, false)->Entries(0).size(), 1503u);
+  EXPECT_EQ(back->CheckStructure(), std::vector<std::string>{});
+}
+
+TEST(CdxModel, KeyTypeDecidesHowTrailingBytesAreRead) {
+  testing::TempDir dir;
+  const fs::path file = dir.path() / "fill.cdx";
+  {
+    // Numbers whose keys differ only in bytes compression drops as 0x00.
+    auto cdx = CdxFile::Create(file, {Specs()[1]});
+    for (double d : {1.0, 1.0000000000000002, 1.5, 2.0})
+      cdx->Insert(0, EncodeDouble(d), 1);
+  }
+  auto ro = CdxFile::Open(file, false);
+  EXPECT_EQ(ro->tags()[0].fill, '\0');  // inferred from the pages
+  ASSERT_TRUE(ro->OpenCursor(0).Seek(EncodeDouble(1.5)));
+  // Read as character keys the same pages are out of order: a writable file
+  // refuses that type, and nothing is written.
+  const std::string before = testing::ReadBytes(file);
+  auto rw = CdxFile::Open(file, true);
+  EXPECT_THROW(rw->SetKeyType(0, ValueType::Character), FileError);
+  EXPECT_THROW(rw->Insert(0, EncodeDouble(3), 2), Error);
+  rw.reset();
+  EXPECT_EQ(testing::ReadBytes(file), before);
+}
+
+TEST(CdxModel, FirstSplitKeepsTheRootWhereTheHeaderPointsAndAddsTheLowerHalfOnTheLeft) {
+  testing::TempDir dir;
+  const fs::path file = dir.path() / "split.cdx";
+  auto cdx = CdxFile::Create(file, {Specs()[1]});
+  const uint32_t root = cdx->tags()[0].rootPage;
+  uint32_t r = 1;
+  for (; cdx->Stats(0).levels == 1; ++r)
+    cdx->Insert(0, EncodeDouble(r), r);
+  const uint32_t n = r - 1;
+  cdx->Close();
+  const std::string b = testing::ReadBytes(file);
+  auto u16 = [&](uint32_t at) {
+    return static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8;
+  };
+  auto be32 = [&](uint32_t at) {
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i)
+      v = v << 8 | static_cast<unsigned char>(b[at + i]);
+    return v;
+  };
+  ASSERT_EQ(b.size(), root + 512u + 2 * 512);
+  EXPECT_EQ(u16(root), 1);  // an interior root
+  EXPECT_EQ(u16(root + 2), 2);
+  const uint32_t upper = root + 512,
+                 lower = root + 1024;  // the copied root first, then the new page
+  EXPECT_EQ(be32(root + 12 + 8 + 4), lower);
+  EXPECT_EQ(be32(root + 12 + 16 + 12), upper);
+  EXPECT_EQ(be32(root + 12 + 16 + 8), n);  // last record of the tag
+  EXPECT_EQ(u16(lower), 2);
+  EXPECT_EQ(u16(upper), 2);
+  EXPECT_EQ(u16(lower + 2) + u16(upper + 2), static_cast<int>(n));
+  EXPECT_LE(std::abs(u16(lower + 2) - u16(upper + 2)), 1);  // split in half
 }
 
 TEST(CdxModel, MisuseIsRefused) {

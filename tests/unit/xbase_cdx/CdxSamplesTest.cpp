@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 
 #include "CdxTestUtil.h"
 #include "db/xbase/Cdx.h"
+#include "db/xbase/CdxPage.h"
 
 namespace cau::xbase {
 namespace {
@@ -145,6 +147,76 @@ TEST_P(SampleIndex, OpensForWritingUnchanged) {
     cdx->Flush(true);
   }
   EXPECT_EQ(testing::ReadBytes(copy), before);
+}
+
+// The leaves of a tag in chain order, reduced to what the packing decides:
+// free space, masks, widths, entry table and stored key bytes (the unused
+// gap may hold stale bytes in host files).
+std::vector<std::string> PackedLeaves(const fs::path& file, uint32_t root, int keyLength,
+                                      char fill) {
+  const std::string bytes = testing::ReadBytes(file);
+  auto node = [&](uint32_t page, CdxNode& n) {
+    CdxPageBytes raw;
+    std::memcpy(raw.data(), bytes.data() + page, raw.size());
+    EXPECT_FALSE(DecodePage(raw, keyLength, fill, n).has_value());
+  };
+  CdxNode n;
+  uint32_t page = root;
+  for (node(page, n); !n.leaf(); node(page, n))
+    page = n.entries.front().child;
+  std::vector<std::string> out;
+  for (; page != kCdxNone; page = n.right) {
+    node(page, n);
+    const std::string p = bytes.substr(page, kCdxPageSize);
+    const std::size_t table = n.entries.size() * static_cast<unsigned char>(p[23]);
+    const std::size_t keys = static_cast<std::size_t>(n.usedBytes) - table;
+    out.push_back(p.substr(12, 12 + table) + p.substr(kCdxPageSize - keys));
+  }
+  return out;
+}
+
+// Tags the host built in one go: a bulk build of their entries gives the
+// same leaves, byte for byte.
+TEST(SampleBuild, PacksLeavesLikeTheHost) {
+  struct Case {
+    const char* file;
+    const char* tag;
+  } cases[] = {
+      {"vfpx-northwind/orderdetails.cdx", "PRIMARYKEY"},
+      {"vfpx-northwind/orderdetails.cdx", "ORDERID"},
+      {"vfpx-northwind/orders.cdx", "ORDERDATE"},
+      {"vfpx-coverage-pinyin/SavedCovLog.cdx", "CODE"},
+      {"vfpx-coverage-pinyin/SavedCovLog.cdx", "PLINE"},
+      {"codebase-speeddemo/NUMTAGS.CDX", "WEITAG"},
+      {"codebase-speeddemo/CHARTAGS.CDX", "LOCTAG"},
+      {"infused-foxprodb/calls.CDX", "CONTACT_ID"},
+  };
+  const fs::path root = CAU_XBASE_SAMPLES;
+  if (!fs::exists(root))
+    GTEST_SKIP() << "no samples";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + c.tag);
+    auto host = CdxFile::Open(root / c.file, false);
+    const int i = host->FindTag(c.tag);
+    ASSERT_GE(i, 0);
+    const TagInfo t = host->tags()[i];
+    auto entries = host->Entries(i);
+    testing::TempDir dir;
+    const fs::path ours = dir.path() / "built.cdx";
+    {
+      TagSpec spec{"T", "x", "", t.fill == ' ' ? ValueType::Character : ValueType::Numeric,
+                   t.keyLength};
+      auto built = CdxFile::Create(ours, {spec});
+      built->Build(0, entries);
+      EXPECT_EQ(built->Stats(0).levels, host->Stats(i).levels);
+      built->Close();
+    }
+    const auto want = PackedLeaves(root / c.file, t.rootPage, t.keyLength, t.fill);
+    const auto got =
+        PackedLeaves(ours, CdxFile::Open(ours, false)->tags()[0].rootPage, t.keyLength, t.fill);
+    EXPECT_EQ(got.size(), want.size());
+    EXPECT_TRUE(got == want);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, SampleIndex, ::testing::ValuesIn(SampleIndexes()),
