@@ -202,7 +202,7 @@ bool IsTableFile(const fs::path& p) {
   std::string ext = p.extension().string();
   for (auto& c : ext)
     c = char(std::tolower(static_cast<unsigned char>(c)));
-  return ext == ".dbf";
+  return ext == ".dbf" || ext == ".dbc";  // a database container is a table too
 }
 
 int Check(const fs::path& target) {
