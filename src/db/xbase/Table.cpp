@@ -58,14 +58,13 @@ std::unique_ptr<Table> Table::Open(const std::filesystem::path& dbfPath, Options
   const char* memoExt = container ? ".dct" : ".fpt";
   const char* indexExt = container ? ".dcx" : ".cdx";
   if (t->dbf_->hasMemoFields()) {
-    memoPath = FindFileNoCase(dir, Stem(found) + memoExt);
+    bool dbt = t->dbf_->version() == kDbaseIIIMemo;
+    memoPath = FindFileNoCase(dir, Stem(found) + (dbt ? ".dbt" : memoExt));
     if (memoPath.empty()) {
-      bool dbt = !FindFileNoCase(dir, Stem(found) + ".dbt").empty();
-      throw FileError(found.string(),
-                      found.string() + (dbt ? ": arquivo de memos .DBT não suportado"
-                                            : ": arquivo de memos (.FPT) não encontrado"));
+      throw FileError(found.string(), found.string() + ": arquivo de memos (" +
+                                          (dbt ? ".DBT" : ".FPT") + ") não encontrado");
     }
-    t->fpt_ = FptFile::Open(memoPath, false);
+    t->fpt_ = dbt ? FptFile::OpenDbt(memoPath, false) : FptFile::Open(memoPath, false);
   }
   cdxPath = FindFileNoCase(dir, Stem(found) + indexExt);
   if (cdxPath.empty() && (t->dbf_->tableFlags() & kFlagStructuralCdx)) {
@@ -86,8 +85,10 @@ std::unique_ptr<Table> Table::Open(const std::filesystem::path& dbfPath, Options
       t->cdx_.reset();
       t->fpt_.reset();
       t->dbf_ = DbfFile::Open(found, true);
-      if (!memoPath.empty())
-        t->fpt_ = FptFile::Open(memoPath, true);
+      if (!memoPath.empty()) {
+        t->fpt_ = t->dbf_->version() == kDbaseIIIMemo ? FptFile::OpenDbt(memoPath, true)
+                                                       : FptFile::Open(memoPath, true);
+      }
       if (!cdxPath.empty()) {
         t->cdx_ = CdxFile::Open(cdxPath, true);
         for (std::size_t i = 0; i < t->tags_.size(); ++i) {

@@ -168,7 +168,8 @@ TEST_P(Written, IndependentReadersSeeTheSameValuesAndTagOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Versions, Written,
                          ::testing::Values(Variant{"VisualFoxPro", kVfp},
-                                           Variant{"FoxPro2", kFoxPro2}),
+                                           Variant{"FoxPro2", kFoxPro2},
+                                           Variant{"DbaseIII", kDbaseIIIMemo}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
