@@ -19,7 +19,7 @@ bool IsTrimmed(char c) {
   return static_cast<unsigned char>(c) <= ' ';
 }
 
-std::string_view Trim(std::string_view s) {
+std::string_view TrimView(std::string_view s) {
   while (!s.empty() && IsTrimmed(s.front()))
     s.remove_prefix(1);
   while (!s.empty() && IsTrimmed(s.back()))
@@ -107,7 +107,7 @@ int Component(std::string_view digits) {
 
 std::string NormalizeDate(std::string_view input) {
   static constexpr std::string_view kNoBreakSpace = "\u00A0";
-  std::u32string s = ToChars(RemoveAll(Trim(input), kNoBreakSpace));
+  std::u32string s = ToChars(RemoveAll(TrimView(input), kNoBreakSpace));
   if (s.size() > 10)
     return "erro";
   if (CountOf(s, U'/') < 2) {
@@ -151,6 +151,10 @@ std::string DateToKey(std::string_view input) {
   return Narrow(ys + ms + ds);
 }
 
+std::string Trim(std::string_view text) {
+  return std::string(TrimView(text));
+}
+
 std::string TextAfter(std::string_view text, std::string_view separator, bool trim) {
   if (text.empty() || separator.empty())
     return {};
@@ -158,7 +162,7 @@ std::string TextAfter(std::string_view text, std::string_view separator, bool tr
   if (at == std::string_view::npos || at + separator.size() == text.size())
     return {};
   const std::string_view rest = text.substr(at + separator.size());
-  return std::string(trim ? Trim(rest) : rest);
+  return std::string(trim ? TrimView(rest) : rest);
 }
 
 std::string TextBefore(std::string_view text, std::string_view separator) {
@@ -167,7 +171,7 @@ std::string TextBefore(std::string_view text, std::string_view separator) {
   const auto at = text.find(separator);
   if (at == std::string_view::npos || at == 0)
     return {};
-  return std::string(Trim(text.substr(0, at)));
+  return std::string(TrimView(text.substr(0, at)));
 }
 
 std::string RemoveAll(std::string_view text, std::string_view part) {

@@ -18,6 +18,9 @@ std::string NormalizeDate(std::string_view text);
 // not 1-31.
 std::string DateToKey(std::string_view text);
 
+// `text` without the blanks and control characters at both ends.
+std::string Trim(std::string_view text);
+
 // What follows the first occurrence of `separator` (trimmed when `trim`);
 // empty when either text is empty, the separator is missing or ends the text.
 std::string TextAfter(std::string_view text, std::string_view separator, bool trim = true);

@@ -124,6 +124,10 @@ int code4errorCode(const Code4& engine) {
 const std::string& code4errorText(const Code4& engine) {
   return engine.errorText;
 }
+void code4errorClear(Code4& engine) {
+  engine.errorCode = 0;
+  engine.errorText.clear();
+}
 
 Data4* d4open(Code4& engine, std::string_view path) {
   std::filesystem::path p{std::string(path)};

@@ -50,6 +50,9 @@ int code4errFieldName(Code4& engine, int setting);
 // (d4open: missing, damaged, missing index, ...).
 int code4errorCode(const Code4& engine);
 const std::string& code4errorText(const Code4& engine);
+// Forgets the last failure (code 0, empty text), so that a call that reports
+// failure only through the engine (f4memoStr) can be checked.
+void code4errorClear(Code4& engine);
 
 // Opens the table at `path` (found without regard to case) with its memo
 // file and structural index. Null when it cannot be opened (see code4errorText).

@@ -1,0 +1,235 @@
+#include "db/processoCauDao.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "config/Cp1252.h"
+#include "config/Utils.h"
+
+namespace cau::db {
+namespace {
+
+std::string Ymd(const LocalTime& t) {
+  char s[16];
+  std::snprintf(s, sizeof s, "%04d%02d%02d", t.year % 10000, t.month % 100, t.day % 100);
+  return s;
+}
+
+std::string Hm(const LocalTime& t) {
+  char s[8];
+  std::snprintf(s, sizeof s, "%02d:%02d", t.hour % 100, t.minute % 100);
+  return s;
+}
+
+std::string DmyHm(const LocalTime& t) {
+  char s[24];
+  std::snprintf(s, sizeof s, "%02d/%02d/%04d - %02d:%02d", t.day % 100, t.month % 100,
+                t.year % 10000, t.hour % 100, t.minute % 100);
+  return s;
+}
+
+// Characters `from` (1-based) to `from + count - 1`, as many as there are.
+std::string Part(std::string_view s, std::size_t from, std::size_t count) {
+  if (from < 1 || from > s.size())
+    return {};
+  return std::string(s.substr(from - 1, count));
+}
+
+std::vector<std::string> SplitCrLf(std::string_view text) {
+  std::vector<std::string> lines;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find("\r\n", pos);
+    if (end == std::string_view::npos)
+      end = text.size();
+    lines.emplace_back(text.substr(pos, end - pos));
+    pos = end + 2;
+  }
+  return lines;
+}
+
+bool SameText(std::string_view a, std::string_view b) {
+  return text::UpperCp1252(a) == text::UpperCp1252(b);
+}
+
+std::string OneLine(std::string_view text) {
+  std::string s(text);
+  std::replace_if(
+      s.begin(), s.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
+  return s;
+}
+
+}  // namespace
+
+TProcessoDao::TProcessoDao(std::string_view hostFolder, const Clock& clock,
+                           std::string_view defaultDir)
+    : TcbCau(hostFolder, defaultDir), clock_(clock) {
+  OpenTable();
+  fCodTrib_ = FieldOf("CODTRIB");
+  fCodPasta_ = FieldOf("CODPASTA");
+  fChaveProc_ = FieldOf("CHAVEPROC");
+  fEstadoPush_ = FieldOf("ESTADOPUSH");
+  fSuspenso_ = FieldOf("SUSPENSO");
+}
+
+void TProcessoDao::LoadRecord() {
+  codPasta_ = int32_t(f4int(fCodPasta_));
+  codTrib_ = int32_t(f4int(fCodTrib_));
+  chaveProc_ = Trim(f4str(fChaveProc_));
+  estadoPush_ = Trim(f4str(fEstadoPush_));
+  suspenso_ = f4true(fSuspenso_) > 0;
+}
+
+void TProcessoDao::ClearProperties() {
+  codPasta_ = codTrib_ = 0;
+  chaveProc_.clear();
+  estadoPush_.clear();
+  suspenso_ = false;
+}
+
+std::string TProcessoDao::RecordKey() const {
+  return db::RecordKey(codPasta_, codTrib_, chaveProc_);
+}
+
+bool TProcessoDao::LacksEstadoPush() {
+  Require();
+  Check(d4goBof(Table()));
+  return FieldOf("ESTADOPUSH") == nullptr;
+}
+
+void TProcessoDao::SetEstadoPush(std::string_view code) {
+  Check(Put("ESTADOPUSH", code));
+}
+
+void TProcessoDao::SetMsgErro(std::string_view message) {
+  std::vector<std::string> lines = SplitCrLf(Memo("OUTROS"));
+  std::string header = "chave= " + RecordKey() + "&Outros";
+  if (std::none_of(lines.begin(), lines.end(),
+                   [&](const std::string& l) { return SameText(l, header); }))
+    lines.insert(lines.begin(), header);
+  std::string line = "MsgErro=";
+  if (!message.empty())
+    line += DmyHm(clock_.NowLocal()) + " -[PUSH]- " + OneLine(message);
+  auto old = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+    std::size_t eq = l.find('=');
+    return eq != std::string::npos && SameText(std::string_view(l).substr(0, eq), "MsgErro");
+  });
+  if (old != lines.end())
+    *old = line;
+  else
+    lines.push_back(line);
+  std::string text;
+  for (const std::string& l : lines)
+    text += l + "\r\n";
+  Check(PutMemo("OUTROS", text));
+}
+
+bool TProcessoDao::Scan(int32_t codTrib, std::string_view chaveProc, bool skipUnregistering) {
+  Data4* t = Table();
+  while (d4eof(t) <= 0) {
+    if (f4int(fCodTrib_) == codTrib && Trim(f4str(fChaveProc_)) == chaveProc &&
+        !(skipUnregistering && Trim(f4str(fEstadoPush_)) == "1")) {
+      LoadRecord();
+      return true;
+    }
+    Check(d4skip(t, 1));
+  }
+  return false;
+}
+
+bool TProcessoDao::Locate(int32_t codTrib, std::string_view chaveProc) {
+  ClearProperties();
+  Require();
+  Check(d4skip(Table(), 1));
+  Check(d4goBof(Table()));
+  return Scan(codTrib, chaveProc, false);
+}
+
+bool TProcessoDao::LocateForImport(int32_t codTrib, std::string_view chaveProc) {
+  ClearProperties();
+  if (Trim(chaveProc).empty())
+    return false;
+  Require();
+  Check(d4goBof(Table()));
+  return Scan(codTrib, chaveProc, true);
+}
+
+bool TProcessoDao::AppendProcesso(int32_t codPasta, int32_t codTrib, std::string_view chaveProc) {
+  Require();
+  if (Note(d4appendStart(Table(), 0)) != 0)
+    return false;
+  // A field the engine refuses leaves the new record unappended; the next
+  // move drops it.
+  if (Note(d4blank(Table())) < 0 || PutInt("CODPASTA", codPasta) < 0 ||
+      PutInt("CODTRIB", codTrib) < 0 || Put("CHAVEPROC", chaveProc) < 0)
+    return false;
+  codPasta_ = codPasta;
+  codTrib_ = codTrib;
+  chaveProc_ = std::string(chaveProc);
+  std::string key = "chave= " + db::RecordKey(codPasta, codTrib, chaveProc);
+  if (PutMemo("TRAMITA", key + "&Tramita\r\n") < 0 ||
+      PutMemo("ANOTACAO", key + "&Anotacao\r\n") < 0 ||
+      PutMemo("OUTROS", key + "&Outros\r\n") < 0 || PutChar("VISTO", U'T') < 0 ||
+      Put("INICIOCOB", Ymd(clock_.NowLocal())) < 0)
+    return false;
+  return Note(d4append(Table())) == 0;
+}
+
+void TProcessoDao::AddMovement(std::string_view stamp, std::string_view text) {
+  std::string date = Part(stamp, 9, 2) + "/" + Part(stamp, 6, 2) + "/" + Part(stamp, 1, 4);
+  tramitas_.AddEntry(date, Trim(Part(stamp, 12, 5)), text, true);
+}
+
+void TProcessoDao::SaveMovements() {
+  Check(PutMemo("TRAMITA", tramitas_.RenderText(codPasta_, codTrib_, chaveProc_)));
+  LocalTime now = clock_.NowLocal();
+  Check(Put("DTULTCONS", Ymd(now)));
+  Check(Put("HRULTCONS", Hm(now)));
+  Check(Put("DTULTTRAM", tramitas_.NewestKey()));
+  if (tramitas_.Added())
+    Check(PutChar("VISTO", U'F'));
+  Check(d4skip(Table(), 1));
+  Check(d4flush(Table()));
+}
+
+TTramitaList& TProcessoDao::LoadMovements() {
+  tramitas_.LoadText(Memo("TRAMITA"));
+  return tramitas_;
+}
+
+void TProcessoDao::SetTramita(std::string_view text) {
+  Check(PutMemo("TRAMITA", text));
+}
+
+void TProcessoDao::SetOutros(std::string_view text) {
+  Check(PutMemo("OUTROS", text));
+}
+
+void TProcessoDao::SetAnotacao(std::string_view text) {
+  Check(PutMemo("ANOTACAO", text));
+}
+
+std::string TProcessoDao::GetOutros() {
+  return Memo("OUTROS");
+}
+
+void TProcessoDao::SetProxAudiencia(std::string_view date, std::string_view time) {
+  Check(Put("DTPROXAUD", date));
+  Check(Put("HRPROXAUD", time));
+}
+
+std::string TProcessoDao::GetParte(int position) {
+  const char* field = position == 2 ? "PARTEB" : position == 3 ? "PARTEC" : "PARTEA";
+  return Trim(f4str(FieldOf(field)));
+}
+
+void TProcessoDao::SetParte(int position, std::string_view title, std::string_view names) {
+  if (position < 1 || position > 3 || Trim(title).empty() || Trim(names).empty())
+    return;
+  std::string letter(1, char('A' + position - 1));
+  Check(Put("TITPARTE" + letter, title));
+  Check(Put("PARTE" + letter, names));
+}
+
+}  // namespace cau::db
