@@ -68,8 +68,9 @@ json FieldJson(const Table& t, int i) {
   std::string_view raw = t.RawField(i);
   switch (f.type) {
     case 'C':
-    case 'V':
       return cau::text::FromCp1252(RTrim(raw));
+    case 'V':
+      return cau::text::FromCp1252(RTrim(t.FieldValue(i).text));
     case 'M':
       return cau::text::FromCp1252(t.MemoText(i));
     case 'G':
@@ -103,7 +104,7 @@ json FieldJson(const Table& t, int i) {
     case 'Y':
       return t.FieldValue(i).number;
     default:
-      return Hex(raw);
+      return Hex(t.FieldValue(i).text);
   }
 }
 
@@ -201,7 +202,7 @@ bool IsTableFile(const fs::path& p) {
   std::string ext = p.extension().string();
   for (auto& c : ext)
     c = char(std::tolower(static_cast<unsigned char>(c)));
-  return ext == ".dbf";
+  return ext == ".dbf" || ext == ".dbc";  // a database container is a table too
 }
 
 int Check(const fs::path& target) {

@@ -21,6 +21,37 @@ std::unique_ptr<FptFile> FptFile::Open(const std::filesystem::path& path, bool w
   return fpt;
 }
 
+std::unique_ptr<FptFile> FptFile::OpenDbt(const std::filesystem::path& path, bool writable) {
+  std::unique_ptr<FptFile> dbt(new FptFile);
+  dbt->file_ = TableFile::Open(path, writable);
+  dbt->dbt_ = true;
+  dbt->blockSize_ = kHeaderSize;
+  const std::string& p = dbt->path();
+  if (dbt->file_.Size() < kHeaderSize) {
+    throw FileError(p, p + ": arquivo de memos inválido: menor que o cabeçalho de 512 bytes");
+  }
+  char h[4];
+  dbt->file_.ReadExact(0, h, 4);
+  dbt->nextFree_ = GetLe32(h);
+  if (dbt->nextFree_ < 1) {
+    throw FileError(p, p + ": arquivo de memos inválido: próximo bloco livre 0");
+  }
+  return dbt;
+}
+
+std::unique_ptr<FptFile> FptFile::CreateDbt(const std::filesystem::path& path) {
+  std::string h(kHeaderSize, '\0');
+  PutLe32(h.data(), 1);
+  h[16] = 0x03;  // dBASE III version mark
+  {
+    TableFile out = TableFile::Create(path);
+    out.WriteAt(0, h);
+    out.Sync();
+    out.Close();
+  }
+  return OpenDbt(path, true);
+}
+
 void FptFile::ReadHeader() {
   const std::string& p = path();
   if (file_.Size() < kHeaderSize) {
@@ -64,6 +95,21 @@ uint32_t FptFile::LengthAt(uint32_t block) const {
   const std::string& p = path();
   uint64_t size = file_.Size();
   uint64_t at = uint64_t(block) * blockSize_;
+  if (dbt_) {
+    if (block < 1 || at >= size) {
+      throw FileError(p, p + ": ponteiro de memo " + std::to_string(block) +
+                             " fora do arquivo de memos (" + std::to_string(size) + " bytes)");
+    }
+    // The text runs up to its end mark (or the end of the file).
+    std::string buf(blockSize_, '\0');
+    for (uint64_t pos = at; pos < size && pos - at <= kMaxMemo; pos += blockSize_) {
+      std::size_t n = file_.ReadAt(pos, buf.data(), buf.size());
+      auto end = std::string_view(buf.data(), n).find('\x1A');
+      if (end != std::string_view::npos) return uint32_t(pos - at + end);
+    }
+    if (size - at > kMaxMemo) throw FileError(p, p + ": memo sem marca de fim");
+    return uint32_t(size - at);
+  }
   if (block < (kHeaderSize + blockSize_ - 1) / blockSize_ || at + 8 > size) {
     throw FileError(p, p + ": ponteiro de memo " + std::to_string(block) +
                            " fora do arquivo de memos (" + std::to_string(size) + " bytes)");
@@ -83,7 +129,7 @@ std::string FptFile::Read(uint32_t block) const {
     return {};
   uint32_t length = LengthAt(block);
   std::string data(length, '\0');
-  file_.ReadExact(uint64_t(block) * blockSize_ + 8, data.data(), length);
+  file_.ReadExact(uint64_t(block) * blockSize_ + (dbt_ ? 0 : 8), data.data(), length);
   return data;
 }
 
@@ -92,12 +138,21 @@ uint32_t FptFile::Write(uint32_t oldBlock, std::string_view data) {
     return 0;
   if (data.size() > kMaxMemo)
     throw FileError(path(), path() + ": memo grande demais");
-  std::string image(8, '\0');
-  PutBe32(image.data(), kTextBlock);
-  PutBe32(image.data() + 4, uint32_t(data.size()));
-  image.append(data);
+  std::string image;
+  if (dbt_) {
+    if (data.find('\x1A') != std::string_view::npos) {
+      throw Error(path() + ": um memo dBASE III não pode conter o byte 0x1A");
+    }
+    image.assign(data);
+    image += "\x1A\x1A";
+  } else {
+    image.assign(8, '\0');
+    PutBe32(image.data(), kTextBlock);
+    PutBe32(image.data() + 4, uint32_t(data.size()));
+    image.append(data);
+  }
   uint32_t need = BlocksOf(uint32_t(data.size()));
-  if (oldBlock != 0) {
+  if (oldBlock != 0 && !dbt_) {
     uint32_t oldLength = LengthAt(oldBlock);
     if (need <= BlocksOf(oldLength)) {
       // Zero the rest of what the new text leaves of its last block.
@@ -109,7 +164,7 @@ uint32_t FptFile::Write(uint32_t oldBlock, std::string_view data) {
   // Re-read the next free block: another program may have appended a memo.
   char h[4];
   file_.ReadExact(0, h, 4);
-  uint32_t at = GetBe32(h);
+  uint32_t at = dbt_ ? GetLe32(h) : GetBe32(h);
   uint64_t size = file_.Size();
   uint64_t endBlock = (size + blockSize_ - 1) / blockSize_;
   if (at < endBlock)
@@ -117,7 +172,11 @@ uint32_t FptFile::Write(uint32_t oldBlock, std::string_view data) {
   image.resize(std::size_t(need) * blockSize_, '\0');
   file_.WriteAt(uint64_t(at) * blockSize_, image);
   nextFree_ = at + need;
-  PutBe32(h, nextFree_);
+  if (dbt_) {
+    PutLe32(h, nextFree_);
+  } else {
+    PutBe32(h, nextFree_);
+  }
   file_.WriteAt(0, std::string_view(h, 4));
   return at;
 }

@@ -1,5 +1,6 @@
 // A .FPT memo file: a 512-byte header (next free block, block size, both
-// big-endian) followed by blocks holding [type, length, data].
+// big-endian) followed by blocks holding [type, length, data]; or the .DBT
+// of dBASE III tables.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +18,11 @@ class FptFile {
   // Validates the header; throws FileError and writes nothing.
   static std::unique_ptr<FptFile> Open(const std::filesystem::path& path, bool writable);
   static std::unique_ptr<FptFile> Create(const std::filesystem::path& path, uint32_t blockSize);
+  // The .DBT memo file of dBASE III tables: 512-byte blocks, next free block
+  // little-endian at offset 0, each text ended by 0x1A 0x1A; a rewrite always
+  // goes to the end.
+  static std::unique_ptr<FptFile> OpenDbt(const std::filesystem::path& path, bool writable);
+  static std::unique_ptr<FptFile> CreateDbt(const std::filesystem::path& path);
 
   const std::string& path() const { return file_.path(); }
   uint32_t blockSize() const { return blockSize_; }
@@ -31,7 +37,9 @@ class FptFile {
   uint32_t Write(uint32_t oldBlock, std::string_view data);
 
   // Every block a memo occupies: [first, first + count). 0 count for empty.
-  uint32_t BlocksOf(uint32_t length) const { return (8 + length + blockSize_ - 1) / blockSize_; }
+  uint32_t BlocksOf(uint32_t length) const {
+    return ((dbt_ ? 2 : 8) + length + blockSize_ - 1) / blockSize_;
+  }
   // The stored length of the memo at `block` after checking it lies inside the file.
   uint32_t LengthAt(uint32_t block) const;
 
@@ -43,6 +51,7 @@ class FptFile {
   void ReadHeader();
 
   TableFile file_;
+  bool dbt_ = false;
   uint32_t blockSize_ = 64;
   uint32_t nextFree_ = 0;
 };

@@ -155,14 +155,17 @@ std::filesystem::path CreateTable(const std::filesystem::path& dir, const std::s
     memo = memo || f.type == 'M' || f.type == 'm';
   std::filesystem::path dbfPath = dir / (baseName + ".DBF");
   std::filesystem::path fptPath = dir / (baseName + ".FPT");
-  for (const char* ext : {".dbf", ".fpt", ".cdx"}) {
+  for (const char* ext : {".dbf", ".fpt", ".dbt", ".cdx"}) {
     auto existing = FindFileNoCase(dir, baseName + ext);
     if (!existing.empty())
       throw FileError(existing.string(), existing.string() + ": já existe");
   }
-  if (memo && (schema.version == kDbaseIII || schema.version == kDbaseIIIMemo)) {
-    throw Error(dbfPath.string() + ": memos exigem uma tabela FoxPro (0xF5) ou VFP");
+  if (memo && schema.version == kDbaseIII) {
+    throw Error(dbfPath.string() + ": memos exigem a versão 0x83, 0xF5 ou VFP");
   }
+  bool dbt = schema.version == kDbaseIIIMemo;
+  if (dbt) fptPath = dir / (baseName + ".DBT");
+
   bool vfp =
       schema.version == kVfp || schema.version == kVfpAutoinc || schema.version == kVfpVarchar;
   uint8_t flags = memo && vfp ? kFlagMemo : 0;
@@ -170,8 +173,9 @@ std::filesystem::path CreateTable(const std::filesystem::path& dir, const std::s
     auto dbf = DbfFile::Create(dbfPath, schema.version, schema.codePage, flags, schema.fields);
     TagSpecs(*dbf, schema.tags);  // every tag must compile before anything else is written
     dbf->Close();
-    if (memo)
-      FptFile::Create(fptPath, schema.memoBlockSize)->Close();
+    if (memo) {
+      (dbt ? FptFile::CreateDbt(fptPath) : FptFile::Create(fptPath, schema.memoBlockSize))->Close();
+    }
     if (!schema.tags.empty())
       BuildStructuralIndex(dbfPath, schema.tags);
   } catch (...) {

@@ -23,7 +23,17 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 
 Value RecordImage::Field(int index) const {
   const DbfField& f = dbf_.fields()[std::size_t(index)];
-  return DecodeField(f, bytes_.substr(std::size_t(f.offset), std::size_t(f.length)));
+  std::string_view bytes = bytes_.substr(std::size_t(f.offset), std::size_t(f.length));
+  if (f.varBit >= 0 && dbf_.nullFlagsField() >= 0) {
+    // A V/Q value shorter than its field keeps its length in the last byte.
+    const DbfField& nf = dbf_.fields()[std::size_t(dbf_.nullFlagsField())];
+    auto flags = static_cast<unsigned char>(bytes_[std::size_t(nf.offset + f.varBit / 8)]);
+    if ((flags >> (f.varBit % 8)) & 1) {
+      auto n = static_cast<unsigned char>(bytes.back());
+      bytes = bytes.substr(0, std::min<std::size_t>(n, bytes.size() - 1));
+    }
+  }
+  return DecodeField(f, bytes);
 }
 
 // ---- opening ----
@@ -48,14 +58,13 @@ std::unique_ptr<Table> Table::Open(const std::filesystem::path& dbfPath, Options
   const char* memoExt = container ? ".dct" : ".fpt";
   const char* indexExt = container ? ".dcx" : ".cdx";
   if (t->dbf_->hasMemoFields()) {
-    memoPath = FindFileNoCase(dir, Stem(found) + memoExt);
+    bool dbt = t->dbf_->version() == kDbaseIIIMemo;
+    memoPath = FindFileNoCase(dir, Stem(found) + (dbt ? ".dbt" : memoExt));
     if (memoPath.empty()) {
-      bool dbt = !FindFileNoCase(dir, Stem(found) + ".dbt").empty();
-      throw FileError(found.string(),
-                      found.string() + (dbt ? ": arquivo de memos .DBT não suportado"
-                                            : ": arquivo de memos (.FPT) não encontrado"));
+      throw FileError(found.string(), found.string() + ": arquivo de memos (" +
+                                          (dbt ? ".DBT" : ".FPT") + ") não encontrado");
     }
-    t->fpt_ = FptFile::Open(memoPath, false);
+    t->fpt_ = dbt ? FptFile::OpenDbt(memoPath, false) : FptFile::Open(memoPath, false);
   }
   cdxPath = FindFileNoCase(dir, Stem(found) + indexExt);
   if (cdxPath.empty() && (t->dbf_->tableFlags() & kFlagStructuralCdx)) {
@@ -76,8 +85,10 @@ std::unique_ptr<Table> Table::Open(const std::filesystem::path& dbfPath, Options
       t->cdx_.reset();
       t->fpt_.reset();
       t->dbf_ = DbfFile::Open(found, true);
-      if (!memoPath.empty())
-        t->fpt_ = FptFile::Open(memoPath, true);
+      if (!memoPath.empty()) {
+        t->fpt_ = t->dbf_->version() == kDbaseIIIMemo ? FptFile::OpenDbt(memoPath, true)
+                                                       : FptFile::Open(memoPath, true);
+      }
       if (!cdxPath.empty()) {
         t->cdx_ = CdxFile::Open(cdxPath, true);
         for (std::size_t i = 0; i < t->tags_.size(); ++i) {
@@ -207,8 +218,7 @@ void Table::SelectTag(int tag) {
 // ---- moves ----
 
 void Table::LoadRecord(uint32_t recno) {
-  dbf_->ReadRecord(recno, disk_);
-  record_ = disk_;
+  dbf_->ReadRecord(recno, record_);  // disk_ follows on the first change (Touch)
   recno_ = recno;
   eof_ = false;
   bof_ = false;
@@ -220,7 +230,6 @@ void Table::LoadRecord(uint32_t recno) {
 
 void Table::SetEofState() {
   record_ = dbf_->BlankRecord();
-  disk_ = record_;
   recno_ = dbf_->recordCount() + 1;
   eof_ = true;
   changed_ = false;
@@ -414,11 +423,23 @@ void Table::Require() const {
     throw Error(path_.string() + ": nenhum registro corrente");
 }
 
+// Keeps the record as it is on disk before the first change (old keys, old memo blocks).
+void Table::Touch() {
+  if (!changed_ && !appending_) {
+    disk_ = record_;
+  }
+}
+
 void Table::SetRaw(int index, std::string_view bytes) {
   Require();
+  Touch();
   const DbfField& f = fields().at(std::size_t(index));
   if (f.isMemo())
     throw Error("o campo " + f.name + " é memo");
+  if (std::string_view("CNFDLIBYT").find(f.type) == std::string_view::npos) {
+    throw Error("o campo " + f.name + " (tipo " + std::string(1, f.type) +
+                ") não pode ser gravado");
+  }
   std::string s(bytes.substr(0, std::size_t(f.length)));
   s.resize(std::size_t(f.length), ' ');
   record_.replace(std::size_t(f.offset), std::size_t(f.length), s);
@@ -433,6 +454,7 @@ void Table::SetValue(int index, const Value& value) {
 
 void Table::SetMemo(int index, std::string_view bytes) {
   Require();
+  Touch();
   const DbfField& f = fields().at(std::size_t(index));
   if (f.type != 'M')
     throw Error("o campo " + f.name + " não é memo de texto");
@@ -443,12 +465,14 @@ void Table::SetMemo(int index, std::string_view bytes) {
 
 void Table::SetDeleted(bool deleted) {
   Require();
+  Touch();
   record_[0] = deleted ? '*' : ' ';
   changed_ = true;
 }
 
 void Table::Blank() {
   Require();
+  Touch();
   char mark = record_[0];
   record_ = dbf_->BlankRecord();
   record_[0] = mark;
@@ -557,8 +581,13 @@ void Table::Commit(bool isNew) {
     if (c.newKey)
       cdx_->Insert(int(i), *c.newKey, recno);
   }
-  if (cdx_ && !tags_.empty())
+  // Index pages last: at once, so that another program reading the index
+  // sees the record; or, for a loader that has the files to itself, in batches.
+  if (cdx_ && !tags_.empty() &&
+      (!options_.batchIndexWrites || ++unflushedCommits_ >= kIndexFlushEvery)) {
     cdx_->Flush(false);
+    unflushedCommits_ = 0;
+  }
 
   // The selected tag's position follows the record.
   cursorAhead_ = false;
@@ -579,8 +608,10 @@ void Table::Commit(bool isNew) {
 
 void Table::Flush() {
   WritePending();
-  if (cdx_ && cdx_->writable())
+  if (cdx_ && cdx_->writable()) {
     cdx_->Flush(false);
+  }
+  unflushedCommits_ = 0;
 }
 
 void Table::Close() {

@@ -71,6 +71,11 @@ class Table {
     // A key already present in a UNIQUE tag rejects the write (otherwise the
     // tag keeps its first record, as the host does).
     bool rejectUniqueDuplicates = false;
+    // Index pages written every few hundred record writes (and at Flush and
+    // Close) instead of after each one: for loaders that have the files to
+    // themselves. A crash leaves a stale index either way, never a record
+    // pointing at garbage.
+    bool batchIndexWrites = false;
   };
 
   // Opens `dbfPath` (the name is matched without regard to case), its memo
@@ -155,6 +160,7 @@ class Table {
   Table() = default;
   void LoadTags();
   void Require() const;  // throws when read-only
+  void Touch();
   void WritePending();
   void Commit(bool isNew);
   void LoadRecord(uint32_t recno);
@@ -178,7 +184,9 @@ class Table {
   bool bof_ = false;
   bool appending_ = false;
   bool changed_ = false;
-  bool cursorAhead_ = false;  // the cursor already sits on the entry after the record
+  bool cursorAhead_ = false;
+  static constexpr int kIndexFlushEvery = 256;  // record writes between index flushes
+  int unflushedCommits_ = 0;  // the cursor already sits on the entry after the record
   std::string record_;        // current record as the caller sees it
   std::string disk_;          // the same record as it is on disk
   std::map<int, std::string> pendingMemos_;

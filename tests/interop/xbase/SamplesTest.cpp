@@ -198,3 +198,55 @@ TEST(Samples, CollatedTagsReadInStoredOrderAndMakeTheTableReadOnly) {
 
 }  // namespace
 }  // namespace cau::xbase
+
+namespace cau::xbase {
+namespace {
+
+// A host table with autoincrement, nullable fields and tags over them, a
+// candidate tag among them: appends and changes keep everything exact.
+TEST(Samples, HostTableWithAutoincrementAndNullableTagsTakesWrites) {
+  fs::path dir = kSamples / "vfpx-northwind";
+  if (!fs::exists(dir))
+    GTEST_SKIP();
+  testing::TempDir copy;
+  for (const char* f : {"orders.dbf", "orders.cdx"}) {
+    fs::copy_file(dir / f, copy / f);
+    fs::permissions(copy / f, fs::perms::owner_read | fs::perms::owner_write);
+  }
+  fs::path path = copy / "orders.dbf";
+  {
+    auto t = Table::Open(path);
+    ASSERT_FALSE(t->readOnly()) << t->readOnlyReason();
+    int customer = t->FieldIndex("CUSTOMERID"), shipped = t->FieldIndex("SHIPPEDDAT");
+    int orderId = t->FieldIndex("ORDERID");
+    t->AppendStart();
+    t->Blank();
+    t->SetRaw(customer, "ZZZZZ");
+    t->Append();
+    EXPECT_EQ(t->FieldValue(orderId).number, 11078);  // the next autoincrement value
+    EXPECT_FALSE(t->IsNull(shipped));                 // new records get explicit values, not NULL
+    t->Go(1);
+    t->SetRaw(customer, "AAAAA");  // moves in the nullable CUSTOMERID tag
+    t->Close();
+  }
+  auto r = RunCommand(kTool + " check " + Quote(path.string()));
+  EXPECT_EQ(r.status, 0) << r.out;
+  auto t = Table::Open(path, Table::Options{.readOnly = true});
+  EXPECT_EQ(t->RecordCount(), 831u);
+  t->SelectTag(t->FindTag("CUSTOMERID"));
+  t->GoTop();
+  EXPECT_EQ(t->RecNo(), 1u);
+  t->GoBottom();
+  EXPECT_EQ(t->RecNo(), 831u);
+  t->SelectTag(t->FindTag("ORDERID"));
+  t->GoBottom();
+  EXPECT_EQ(t->RecNo(), 831u);
+  // Appending the same ORDERID again is refused by the candidate tag.
+  auto w = Table::Open(path);
+  w->Go(831);
+  w->SetValue(w->FieldIndex("ORDERID"), Value{ValueType::Numeric, "", 10248, 0, false});
+  EXPECT_THROW(w->Flush(), DuplicateKey);
+}
+
+}  // namespace
+}  // namespace cau::xbase

@@ -224,6 +224,25 @@ TEST(Fpt, BadPointersAndHeadersGiveClearErrors) {
   EXPECT_EQ(ReadAll(dir / "S.FPT"), std::string(100, '\0'));
 }
 
+TEST(Fpt, DbaseMemosEndWithTheirMarkAndAlwaysMoveToTheEnd) {
+  TempDir dir;
+  auto dbt = FptFile::CreateDbt(dir / "T.DBT");
+  uint32_t a = dbt->Write(0, "first");
+  EXPECT_EQ(a, 1u);
+  uint32_t b = dbt->Write(a, "x");  // never in place
+  EXPECT_EQ(b, 2u);
+  EXPECT_EQ(dbt->Write(0, std::string(600, 'y')), 3u);  // 602 bytes: two blocks
+  EXPECT_EQ(dbt->nextFree(), 5u);
+  EXPECT_EQ(dbt->Read(a), "first");
+  EXPECT_EQ(dbt->Read(3), std::string(600, 'y'));
+  EXPECT_THROW(dbt->Write(0, "bad\x1A"), Error);
+  EXPECT_THROW(dbt->Read(9), FileError);
+  dbt->Close();
+  std::string bytes = ReadAll(dir / "T.DBT");
+  EXPECT_EQ(GetLe32(bytes.data()), 5u);
+  EXPECT_EQ(bytes.substr(512, 7), "first\x1A\x1A");
+}
+
 TEST(Fpt, PointerStyles) {
   EXPECT_EQ(EncodeMemoPointer(123, 10), "       123");
   EXPECT_EQ(EncodeMemoPointer(0, 10), "          ");
