@@ -87,7 +87,7 @@ std::unique_ptr<Table> Table::Open(const std::filesystem::path& dbfPath, Options
       t->dbf_ = DbfFile::Open(found, true);
       if (!memoPath.empty()) {
         t->fpt_ = t->dbf_->version() == kDbaseIIIMemo ? FptFile::OpenDbt(memoPath, true)
-                                                       : FptFile::Open(memoPath, true);
+                                                      : FptFile::Open(memoPath, true);
       }
       if (!cdxPath.empty()) {
         t->cdx_ = CdxFile::Open(cdxPath, true);
@@ -576,8 +576,10 @@ void Table::Commit(bool isNew) {
     bool same = c.oldKey && c.newKey && *c.oldKey == *c.newKey;
     if (same)
       continue;
-    if (c.oldKey)
-      cdx_->Remove(int(i), *c.oldKey, recno);
+    // An entry whose stored key is not the one the record gives now (an index
+    // left stale by another program) is found by its record number instead.
+    if (c.oldKey && !cdx_->Remove(int(i), *c.oldKey, recno))
+      cdx_->RemoveRecord(int(i), recno);
     if (c.newKey)
       cdx_->Insert(int(i), *c.newKey, recno);
   }

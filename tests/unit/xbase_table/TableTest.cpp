@@ -117,6 +117,28 @@ TEST_F(TableTest, KeyForAndDeletionChangesMoveTheEntries) {
   EXPECT_EQ(Problems(path), "");
 }
 
+TEST_F(TableTest, StaleEntryOfAChangedRecordIsRemovedByItsRecordNumber) {
+  {
+    auto t = Table::Open(path);
+    Add(*t, 1, 1, "a", "Ana", 1);
+    Add(*t, 1, 2, "b", "Bia", 2);
+    t->Close();
+  }
+  // Another program rewrites record 2's name without touching the index.
+  std::string bytes = ReadAll(path);
+  const std::size_t header = std::uint8_t(bytes[8]) | std::uint8_t(bytes[9]) << 8;
+  const std::size_t length = std::uint8_t(bytes[10]) | std::uint8_t(bytes[11]) << 8;
+  bytes.replace(header + length + 1 + 4 + 4 + 100, 3, "Cid");
+  WriteAll(path, bytes);
+  ASSERT_NE(Problems(path), "");
+
+  auto t = Table::Open(path);
+  t->Go(2);
+  t->SetRaw(kNome, "Duda");
+  t->Close();
+  EXPECT_EQ(Problems(path), "");  // no entry of the old name is left behind
+}
+
 TEST_F(TableTest, ChangedRecordIsWrittenByTheNextMove) {
   auto t = Table::Open(path);
   Add(*t, 1, 1, "a", "A", 1);
