@@ -14,32 +14,6 @@ namespace {
 constexpr double kMsPerDay = 86400000.0;
 constexpr int32_t kLastDay = 5373484;  // 9999-12-31
 
-Value Chr(std::string s) {
-  Value v;
-  v.type = ValueType::Character;
-  v.text = std::move(s);
-  return v;
-}
-Value Num(double d) {
-  Value v;
-  v.type = ValueType::Numeric;
-  v.number = d;
-  return v;
-}
-Value Day(int32_t julian, double ms = 0) {
-  Value v;
-  v.type = ValueType::Date;
-  v.julian = julian;
-  v.number = ms;
-  return v;
-}
-Value Bool(bool b) {
-  Value v;
-  v.type = ValueType::Logical;
-  v.logical = b;
-  return v;
-}
-
 // A field's value in the form its node's static type promises, whatever the
 // record hands over.
 Value FieldValue(const Node& n, const ExprRecord& record) {
@@ -49,24 +23,24 @@ Value FieldValue(const Node& n, const ExprRecord& record) {
       if (v.type != ValueType::Character)
         v.text.clear();
       v.text.resize(static_cast<std::size_t>(n.length), ' ');
-      return Chr(std::move(v.text));
+      return CharacterValue(std::move(v.text));
     case Type::Numeric:
-      return Num(v.type == ValueType::Numeric ? v.number : 0);
+      return NumericValue(v.type == ValueType::Numeric ? v.number : 0);
     case Type::Date:
-      return Day(v.type == ValueType::Date ? v.julian : 0);
+      return DateValue(v.type == ValueType::Date ? v.julian : 0);
     case Type::Logical:
-      return Bool(v.type == ValueType::Logical && v.logical);
+      return LogicalValue(v.type == ValueType::Logical && v.logical);
     case Type::DateTime:
       if (v.type == ValueType::Numeric && v.number >= 1 && v.number <= kLastDay + 1) {
         const double day = std::floor(v.number);
         const double ms = std::round((v.number - day) * kMsPerDay);
-        return ms >= kMsPerDay ? Day(static_cast<int32_t>(day) + 1)
-                               : Day(static_cast<int32_t>(day), ms);
+        return ms >= kMsPerDay ? DateValue(static_cast<int32_t>(day) + 1)
+                               : DateValue(static_cast<int32_t>(day), ms);
       }
       if (v.type == ValueType::Date && v.julian != 0)
-        return Day(v.julian,
-                   std::isfinite(v.number) ? std::clamp(v.number, 0.0, kMsPerDay - 1) : 0);
-      return Day(0);
+        return DateValue(v.julian,
+                         std::isfinite(v.number) ? std::clamp(v.number, 0.0, kMsPerDay - 1) : 0);
+      return DateValue(0);
   }
   return {};
 }
@@ -141,9 +115,9 @@ bool Compare(const Node& n, const ExprRecord& record) {
 // Date arithmetic stays inside the years 1 to 9999; the empty date stays empty.
 Value DateShift(const Value& d, double days) {
   if (d.julian == 0 || !std::isfinite(days))
-    return Day(0);
+    return DateValue(0);
   const double j = d.julian + std::trunc(days);
-  return Day(j >= 1 && j <= kLastDay ? static_cast<int32_t>(j) : 0);
+  return DateValue(j >= 1 && j <= kLastDay ? static_cast<int32_t>(j) : 0);
 }
 
 bool IsEmpty(const Node& n, const Value& v) {
@@ -201,9 +175,9 @@ Value Eval(const Node& n, const ExprRecord& record) {
     case Op::Field:
       return FieldValue(n, record);
     case Op::Deleted:
-      return Bool(record.Deleted());
+      return LogicalValue(record.Deleted());
     case Op::RecNo:
-      return Num(record.RecNo());
+      return NumericValue(record.RecNo());
     case Op::Concat: {
       Value a = arg(0);
       a.text += arg(1).text;
@@ -212,24 +186,25 @@ Value Eval(const Node& n, const ExprRecord& record) {
     case Op::TrimConcat: {
       const Value a = arg(0);
       const std::string_view kept = TrimRight(a.text);
-      return Chr(std::string(kept) + arg(1).text + std::string(a.text.size() - kept.size(), ' '));
+      return CharacterValue(std::string(kept) + arg(1).text +
+                            std::string(a.text.size() - kept.size(), ' '));
     }
     case Op::Add:
-      return Num(arg(0).number + arg(1).number);
+      return NumericValue(arg(0).number + arg(1).number);
     case Op::Sub:
-      return Num(arg(0).number - arg(1).number);
+      return NumericValue(arg(0).number - arg(1).number);
     case Op::Mul:
-      return Num(arg(0).number * arg(1).number);
+      return NumericValue(arg(0).number * arg(1).number);
     case Op::Div:
-      return Num(arg(0).number / arg(1).number);
+      return NumericValue(arg(0).number / arg(1).number);
     case Op::Neg:
-      return Num(-arg(0).number);
+      return NumericValue(-arg(0).number);
     case Op::DatePlus:
       return DateShift(arg(0), arg(1).number);
     case Op::DateMinus:
       return DateShift(arg(0), -arg(1).number);
     case Op::DateDiff:
-      return Num(static_cast<double>(arg(0).julian) - arg(1).julian);
+      return NumericValue(static_cast<double>(arg(0).julian) - arg(1).julian);
     case Op::Eq:
     case Op::ExactEq:
     case Op::Ne:
@@ -237,55 +212,56 @@ Value Eval(const Node& n, const ExprRecord& record) {
     case Op::Le:
     case Op::Gt:
     case Op::Ge:
-      return Bool(Compare(n, record));
+      return LogicalValue(Compare(n, record));
     case Op::And:
-      return Bool(arg(0).logical && arg(1).logical);
+      return LogicalValue(arg(0).logical && arg(1).logical);
     case Op::Or:
-      return Bool(arg(0).logical || arg(1).logical);
+      return LogicalValue(arg(0).logical || arg(1).logical);
     case Op::Not:
-      return Bool(!arg(0).logical);
+      return LogicalValue(!arg(0).logical);
     case Op::Str:
-      return Chr(FormatStr(arg(0).number, n.p1, n.p2));
+      return CharacterValue(FormatStr(arg(0).number, n.p1, n.p2));
     case Op::Upper:
-      return Chr(text::UpperCp1252Bytes(arg(0).text));
+      return CharacterValue(text::UpperCp1252Bytes(arg(0).text));
     case Op::Lower:
-      return Chr(text::LowerCp1252Bytes(arg(0).text));
+      return CharacterValue(text::LowerCp1252Bytes(arg(0).text));
     case Op::Dtos:
-      return Chr(Dtos(arg(0).julian));
+      return CharacterValue(Dtos(arg(0).julian));
     case Op::Ttoc:
-      return Chr(Ttoc(arg(0)));
+      return CharacterValue(Ttoc(arg(0)));
     case Op::Left:
-      return Chr(arg(0).text.substr(0, static_cast<std::size_t>(n.p1)));
+      return CharacterValue(arg(0).text.substr(0, static_cast<std::size_t>(n.p1)));
     case Op::Right: {
       const std::string s = arg(0).text;
       const auto keep = std::min(s.size(), static_cast<std::size_t>(n.p1));
-      return Chr(s.substr(s.size() - keep));
+      return CharacterValue(s.substr(s.size() - keep));
     }
     case Op::Substr: {
       const std::string s = arg(0).text;
       const auto start = static_cast<std::size_t>(n.p1 - 1);
       if (start >= s.size())
-        return Chr({});
-      return Chr(s.substr(start, n.p2 < 0 ? std::string::npos : static_cast<std::size_t>(n.p2)));
+        return CharacterValue({});
+      return CharacterValue(
+          s.substr(start, n.p2 < 0 ? std::string::npos : static_cast<std::size_t>(n.p2)));
     }
     case Op::AllTrim:
-      return Chr(std::string(TrimLeft(TrimRight(arg(0).text))));
+      return CharacterValue(std::string(TrimLeft(TrimRight(arg(0).text))));
     case Op::RTrim:
-      return Chr(std::string(TrimRight(arg(0).text)));
+      return CharacterValue(std::string(TrimRight(arg(0).text)));
     case Op::LTrim:
-      return Chr(std::string(TrimLeft(arg(0).text)));
+      return CharacterValue(std::string(TrimLeft(arg(0).text)));
     case Op::PadL:
     case Op::PadR:
     case Op::PadC:
-      return Chr(Pad(arg(0).text, n));
+      return CharacterValue(Pad(arg(0).text, n));
     case Op::Iif:
       return arg(0).logical ? arg(1) : arg(2);
     case Op::Val:
-      return Num(ParseVal(arg(0).text));
+      return NumericValue(ParseVal(arg(0).text));
     case Op::Empty:
-      return Bool(IsEmpty(*n.args[0], arg(0)));
+      return LogicalValue(IsEmpty(*n.args[0], arg(0)));
     case Op::BinToC:
-      return Chr(BinToC(arg(0).number, n.p1));
+      return CharacterValue(BinToC(arg(0).number, n.p1));
   }
   return {};
 }

@@ -23,16 +23,6 @@ using testing::RunCommand;
 const std::string kTool = std::string(CAU_BIN_DIR) + "/xbase";
 const std::string kHere = std::string(CAU_TEST_SOURCE_DIR) + "/tests/interop/xbase/";
 
-Value Num(double v) {
-  return Value{ValueType::Numeric, "", v, 0, false};
-}
-Value Day(int32_t j) {
-  return Value{ValueType::Date, "", 0, j, false};
-}
-Value Bool(bool b) {
-  return Value{ValueType::Logical, "", 0, 0, b};
-}
-
 json Normal(json v) {
   if (v.is_string()) {
     std::string s = v.get<std::string>();
@@ -129,21 +119,21 @@ TEST_P(Written, IndependentReadersSeeTheSameValuesAndTagOrder) {
       t->AppendStart();
       t->Blank();
       t->SetRaw(0, (i % 3 ? "Jos\xE9 " : "\xC1gua ") + std::to_string((i * 7919) % 1000));
-      t->SetValue(1, Num(((i * 37) % 2000 - 1000) / 4.0));
-      t->SetValue(2, Day(i % 11 == 0 ? 0 : 2451545 + (i * 13) % 5000));
-      t->SetValue(3, Bool(i % 2));
+      t->SetValue(1, NumericValue(((i * 37) % 2000 - 1000) / 4.0));
+      t->SetValue(2, DateValue(i % 11 == 0 ? 0 : 2451545 + (i * 13) % 5000));
+      t->SetValue(3, LogicalValue(i % 2));
       t->SetMemo(4, std::string(std::size_t((i * 29) % 700), char('a' + i % 26)) + "\r\nfim");
       if (vfp) {
-        t->SetValue(5, Num(i));
-        t->SetValue(6, Num(i / 8.0));
-        t->SetValue(7, Num(i * 1.25));
+        t->SetValue(5, NumericValue(i));
+        t->SetValue(6, NumericValue(i / 8.0));
+        t->SetValue(7, NumericValue(i * 1.25));
       }
       t->Append();
     }
     for (int i = 1; i <= n; i += 4) {  // key changes, memo growth, deletion marks
       t->Go(uint32_t(i));
       t->SetRaw(0, "mudado " + std::to_string(i));
-      t->SetValue(1, Num(i));
+      t->SetValue(1, NumericValue(i));
       t->SetMemo(4, std::string(std::size_t(100 + i * 3), 'z'));
       if (i % 3 == 0)
         t->SetDeleted(true);

@@ -18,27 +18,23 @@ std::string Hex(const std::string& s) {
   return out;
 }
 
-Value Num(double d) {
-  return {ValueType::Numeric, "", d, 0, false};
-}
-
 TEST(CdxKey, NumbersDatesAndIntegersGiveTheHostBytes) {
   struct Case {
     Value value;
     int length;
     const char* hex;
   } cases[] = {
-      {Num(0), 8, "80 00 00 00 00 00 00 00"},
-      {Num(-0.0), 8, "80 00 00 00 00 00 00 00"},
-      {Num(0.5), 8, "BF E0 00 00 00 00 00 00"},
-      {Num(1), 8, "BF F0 00 00 00 00 00 00"},
-      {Num(100), 8, "C0 59 00 00 00 00 00 00"},
-      {Num(1234.5), 8, "C0 93 4A 00 00 00 00 00"},
-      {Num(-1), 8, "40 0F FF FF FF FF FF FF"},
-      {Num(-2.5), 8, "3F FB FF FF FF FF FF FF"},
-      {Num(0), 4, "80 00 00 00"},
-      {Num(10248), 4, "80 00 28 08"},
-      {Num(-1), 4, "7F FF FF FF"},
+      {NumericValue(0), 8, "80 00 00 00 00 00 00 00"},
+      {NumericValue(-0.0), 8, "80 00 00 00 00 00 00 00"},
+      {NumericValue(0.5), 8, "BF E0 00 00 00 00 00 00"},
+      {NumericValue(1), 8, "BF F0 00 00 00 00 00 00"},
+      {NumericValue(100), 8, "C0 59 00 00 00 00 00 00"},
+      {NumericValue(1234.5), 8, "C0 93 4A 00 00 00 00 00"},
+      {NumericValue(-1), 8, "40 0F FF FF FF FF FF FF"},
+      {NumericValue(-2.5), 8, "3F FB FF FF FF FF FF FF"},
+      {NumericValue(0), 4, "80 00 00 00"},
+      {NumericValue(10248), 4, "80 00 28 08"},
+      {NumericValue(-1), 4, "7F FF FF FF"},
       {{ValueType::Date, "", 0, 2455630, false}, 8, "C1 42 BC 27 00 00 00 00"},
       {{ValueType::Date, "", 0, 0, false}, 8, "80 00 00 00 00 00 00 00"},
       {{ValueType::Logical, "", 0, 0, true}, 1, "54"},
@@ -47,7 +43,7 @@ TEST(CdxKey, NumbersDatesAndIntegersGiveTheHostBytes) {
   };
   for (const auto& c : cases)
     EXPECT_EQ(Hex(EncodeKey(c.value, c.length)), c.hex) << c.hex;
-  EXPECT_EQ(Hex(EncodeKey(Num(3), 5, true)), "80 80 00 00 03");
+  EXPECT_EQ(Hex(EncodeKey(NumericValue(3), 5, true)), "80 80 00 00 03");
   EXPECT_EQ(NullKey(3), std::string(3, '\0'));
 }
 
@@ -64,9 +60,9 @@ TEST(CdxKey, OrderedDoublesSortLikeTheirValuesAndDecodeBack) {
 }
 
 TEST(CdxKey, ValuesWithoutAKeyOfThatLengthAreRefused) {
-  EXPECT_THROW(EncodeKey(Num(1.5), 4), Error);  // not a whole number
-  EXPECT_THROW(EncodeKey(Num(3e9), 4), Error);  // out of int32
-  EXPECT_THROW(EncodeKey(Num(1), 6), Error);
+  EXPECT_THROW(EncodeKey(NumericValue(1.5), 4), Error);  // not a whole number
+  EXPECT_THROW(EncodeKey(NumericValue(3e9), 4), Error);  // out of int32
+  EXPECT_THROW(EncodeKey(NumericValue(1), 6), Error);
   EXPECT_THROW(EncodeKey({ValueType::Date, "", 0, 1, false}, 4), Error);
 }
 

@@ -51,48 +51,23 @@ const std::vector<FieldDef> kFields = {
     {"EMPTYDAY", 'D', 8, 0}, {"PRICE", 'Y', 8, 4},
 };
 
-Value Chr(std::string s) {
-  Value v;
-  v.text = std::move(s);
-  return v;
-}
-Value Num(double d) {
-  Value v;
-  v.type = ValueType::Numeric;
-  v.number = d;
-  return v;
-}
-Value Day(int32_t j, double ms = 0) {
-  Value v;
-  v.type = ValueType::Date;
-  v.julian = j;
-  v.number = ms;
-  return v;
-}
-Value Bool(bool b) {
-  Value v;
-  v.type = ValueType::Logical;
-  v.logical = b;
-  return v;
-}
-
 class FakeRecord : public ExprRecord {
  public:
   FakeRecord()
-      : values_{Chr("Ana       "),
-                Chr("\xE9vora   "),  // évora
-                Num(12),
-                Num(5),
-                Chr("abc" + std::string(97, ' ')),
-                Num(1234.5),
-                Day(Jdn(2000, 1, 31)),
-                Bool(true),
-                Day(Jdn(2011, 3, 9), (13 * 3600 + 45 * 60 + 30) * 1000.0 + 250),
-                Num(-1),
-                Chr(""),
-                Num(3),
-                Day(0),
-                Num(32.38)} {}
+      : values_{CharacterValue("Ana       "),
+                CharacterValue("\xE9vora   "),  // évora
+                NumericValue(12),
+                NumericValue(5),
+                CharacterValue("abc" + std::string(97, ' ')),
+                NumericValue(1234.5),
+                DateValue(Jdn(2000, 1, 31)),
+                LogicalValue(true),
+                DateValue(Jdn(2011, 3, 9), (13 * 3600 + 45 * 60 + 30) * 1000.0 + 250),
+                NumericValue(-1),
+                CharacterValue(""),
+                NumericValue(3),
+                DateValue(0),
+                NumericValue(32.38)} {}
   Value Field(int index) const override { return values_.at(static_cast<std::size_t>(index)); }
   bool Deleted() const override { return deleted; }
   uint32_t RecNo() const override { return 7; }
@@ -240,9 +215,9 @@ TEST(Expression, StrRoundsAndOverflows) {
 TEST(Expression, DeletedAndRecordValuesAreRead) {
   FakeRecord record;
   record.deleted = true;
-  record.values_[0] = Chr("Bo");                   // shorter than the field: padded
-  record.values_[2] = Chr("x");                    // not what the field promises: blank
-  record.values_[8] = Num(Jdn(2011, 3, 9) + 0.5);  // datetime as day + fraction
+  record.values_[0] = CharacterValue("Bo");                 // shorter than the field: padded
+  record.values_[2] = CharacterValue("x");                  // not what the field promises: blank
+  record.values_[8] = NumericValue(Jdn(2011, 3, 9) + 0.5);  // datetime as day + fraction
   EXPECT_EQ(Eval("name+'|'", record), "Bo        |");
   EXPECT_EQ(Eval("codpasta", record), "N:0");
   EXPECT_EQ(Eval("TTOC(stamp,1)", record), "20110309120000");

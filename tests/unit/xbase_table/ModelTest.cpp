@@ -115,20 +115,13 @@ class Model {
   std::mt19937 rng_;
 };
 
-Value Num(double v) {
-  return Value{ValueType::Numeric, "", v, 0, false};
-}
-Value Day(int32_t j) {
-  return Value{ValueType::Date, "", 0, j, false};
-}
-
 void Write(Table& t, const Rec& r) {
-  t.SetValue(kPasta, Num(r.pasta));
-  t.SetValue(kTrib, Num(r.trib));
+  t.SetValue(kPasta, NumericValue(r.pasta));
+  t.SetValue(kTrib, NumericValue(r.trib));
   t.SetRaw(kChave, r.chave);
   t.SetRaw(kNome, r.nome);
-  t.SetValue(kValor, Num(r.valor));
-  t.SetValue(kData, Day(r.julian));
+  t.SetValue(kValor, NumericValue(r.valor));
+  t.SetValue(kData, DateValue(r.julian));
   t.SetMemo(kObs, r.memo);
 }
 

@@ -37,22 +37,15 @@ TableSchema Processo(uint8_t version = kVfp) {
   return s;
 }
 
-Value Num(double v) {
-  return Value{ValueType::Numeric, "", v, 0, false};
-}
-Value Text(std::string s) {
-  return Value{ValueType::Character, std::move(s), 0, 0, false};
-}
-
 void Add(Table& t, int pasta, int trib, const std::string& chave, const std::string& nome,
          double valor) {
   t.AppendStart();
   t.Blank();
-  t.SetValue(kPasta, Num(pasta));
-  t.SetValue(kTrib, Num(trib));
+  t.SetValue(kPasta, NumericValue(pasta));
+  t.SetValue(kTrib, NumericValue(trib));
   t.SetRaw(kChave, chave);
   t.SetRaw(kNome, nome);
-  t.SetValue(kValor, Num(valor));
+  t.SetValue(kValor, NumericValue(valor));
   t.Append();
 }
 
@@ -106,8 +99,8 @@ TEST_F(TableTest, KeyForAndDeletionChangesMoveTheEntries) {
   t->Go(4);
   t->SetDeleted(true);  // leaves the FOR !DELETED() tag
   t->Go(5);
-  t->SetValue(kPasta, Num(0));  // ahead in PRIMARYKEY, right after record 1
-  t->SetValue(kTrib, Num(9));
+  t->SetValue(kPasta, NumericValue(0));  // ahead in PRIMARYKEY, right after record 1
+  t->SetValue(kTrib, NumericValue(9));
   t->Flush();
   EXPECT_EQ(Walk(*t, "NOME"), (std::vector<uint32_t>{1, 3, 5, 2}));
   EXPECT_EQ(Walk(*t, "PRIMARYKEY"), (std::vector<uint32_t>{1, 5, 2, 3, 4}));
@@ -203,18 +196,18 @@ TEST_F(TableTest, CandidateDuplicatesAreRefusedBeforeAnyByteIsWritten) {
   std::string dbf = ReadAll(path), cdx = ReadAll(dir / "PROCESSO.CDX");
   std::string fpt = ReadAll(dir / "PROCESSO.FPT");
   t->AppendStart();
-  t->SetValue(kPasta, Num(1));
-  t->SetValue(kTrib, Num(1));
+  t->SetValue(kPasta, NumericValue(1));
+  t->SetValue(kTrib, NumericValue(1));
   t->SetRaw(kChave, "A");  // UPPER makes it the key of record 1
   t->SetMemo(kObs, "never written");
   EXPECT_THROW(t->Append(), DuplicateKey);
   t->Go(2);  // the failed append is dropped
-  t->SetValue(kTrib, Num(1));
+  t->SetValue(kTrib, NumericValue(1));
   EXPECT_THROW(t->Flush(), DuplicateKey);
   EXPECT_EQ(ReadAll(path), dbf);
   EXPECT_EQ(ReadAll(dir / "PROCESSO.CDX"), cdx);
   EXPECT_EQ(ReadAll(dir / "PROCESSO.FPT"), fpt);
-  t->SetValue(kTrib, Num(3));
+  t->SetValue(kTrib, NumericValue(3));
   t->Close();
   EXPECT_EQ(Problems(path), "");
 }
@@ -239,13 +232,13 @@ TEST_F(TableTest, SeekFindsByKeyPrefix) {
   Add(*t, 2, 1, "b", "Beatriz", 2);
   Add(*t, 3, 1, "c", "Bruno", 3);
   t->SelectTag(t->FindTag("NOME"));
-  EXPECT_EQ(t->Seek(Text("BR")), Table::SeekResult::Found);
+  EXPECT_EQ(t->Seek(CharacterValue("BR")), Table::SeekResult::Found);
   EXPECT_EQ(t->RecNo(), 3u);
-  EXPECT_EQ(t->Seek(Text("BZ")), Table::SeekResult::After);
+  EXPECT_EQ(t->Seek(CharacterValue("BZ")), Table::SeekResult::After);
   EXPECT_EQ(t->RecNo(), 1u);
-  EXPECT_EQ(t->Seek(Text("Z")), Table::SeekResult::Eof);
+  EXPECT_EQ(t->Seek(CharacterValue("Z")), Table::SeekResult::Eof);
   t->SelectTag(t->FindTag("VALOR"));
-  EXPECT_EQ(t->Seek(Num(2)), Table::SeekResult::Found);
+  EXPECT_EQ(t->Seek(NumericValue(2)), Table::SeekResult::Found);
   EXPECT_EQ(t->RecNo(), 2u);
 }
 
