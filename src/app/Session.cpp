@@ -9,15 +9,11 @@
 
 namespace cau {
 
-namespace {
-
-PushServicePortType& Service(const std::unique_ptr<PushServicePortType>& servico) {
-  if (!servico)
+PushServicePortType& TfrmAtualizaPush::Service() {
+  if (!Servico)
     throw Error("Serviço não disponível.");
-  return *servico;
+  return *Servico;
 }
-
-}  // namespace
 
 std::string TfrmAtualizaPush::DescricaoMaquina() const {
   return "AppDir=" + env_.exePath + ";CompNome=" + GetCompNome() + ";WinVer=" + GetWinVer() +
@@ -30,7 +26,7 @@ void TfrmAtualizaPush::Login(const std::string& usuario, const std::string& senh
     const std::string credencial = usuario + "/" + senha;
     const std::string anterior = Config ? Config->GetIdSessaoPush() : std::string();
     std::string id =
-        Service(Servico).login(credencial, Origem::CAU, anterior, DescricaoMaquina(), ExeVersion());
+        Service().login(credencial, Origem::CAU, anterior, DescricaoMaquina(), ExeVersion());
     IdSessao = std::move(id);
     if (Config)
       Config->SetIdSessaoPush(IdSessao);
@@ -54,7 +50,7 @@ void TfrmAtualizaPush::Logout() {
     return;
   }
   try {
-    const AvisoLogoutVO result = Service(Servico).logout(IdSessao);
+    const AvisoLogoutVO result = Service().logout(IdSessao);
     AddLog("< Logout");
     FileLog("Logout " + IdSessao);
     MostraContadores(result);

@@ -1,11 +1,12 @@
-// The workflow steps of a run. Not yet available: each does nothing, so a
-// run logs in, walks the step labels and logs out. The workflows replace
-// this file with one file per step.
+// The workflow steps of a run that are not yet available: each does
+// nothing, so a run walks their step labels and goes on. The workflows in
+// src/sync replace them one by one.
 #include "app/atualizaPush.h"
 
 namespace cau {
 
-void TfrmAtualizaPush::btnEscopoClick() {}
+void TfrmAtualizaPush::ProcuraDuplicados() {}
+void TfrmAtualizaPush::BuscaParaCadastrar() {}
 void TfrmAtualizaPush::btnCadastraClick() {}
 void TfrmAtualizaPush::btnHistoricosClick() {}
 void TfrmAtualizaPush::btnDescadastraClick() {}

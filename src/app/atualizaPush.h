@@ -91,6 +91,17 @@ class TfrmAtualizaPush {
   virtual void btnAvisosClick();
   virtual void Resincroniza();
 
+  // ---- The court list and the scope ----
+  // The court list from OrgaosXML, one "code=short name" line per court;
+  // a court described wrongly gets a red line and is left out.
+  std::unique_ptr<TStringList> CarregaOrgaos();
+  // The code of a court's short name in ListaOrgaos (letters a to z in
+  // either case); -1 when the list lacks it.
+  std::int32_t CodigoDoOrgao(std::string_view nome) const;
+  // The duplicate check and the registration scan that the scope step runs.
+  virtual void ProcuraDuplicados();
+  virtual void BuscaParaCadastrar();
+
   // ---- The run ----
   void ExecutaPassos();
   RunState Run() const { return runState_; }
@@ -175,6 +186,9 @@ class TfrmAtualizaPush {
 
  protected:
   Desktop& desktop_;
+
+  // The service proxy; fails when there is none.
+  PushServicePortType& Service();
 
  private:
   void EndWith(std::string_view text, std::string_view caption, MsgIcon icon);

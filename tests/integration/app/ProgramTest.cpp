@@ -140,7 +140,7 @@ class ProgramTest : public ::testing::Test {
     ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
 
     WriteFile(host_ / "Causarium.exe", "");
-    WriteFile(host_ / "orgaos.xml", "<orgaos><orgao codOrgao=\"TJXX\" codTrib=\"19\"/></orgaos>");
+    WriteFile(host_ / "orgaos.xml", "<orgaos><orgao id=\"k19\" nomeReduzido=\"TJXX\"/></orgaos>");
     WriteFile(host_ / "causarium.ini", "[GLOBAL]\r\nX01YlOQZ0VOPSPAOT0K0=" + Scramble("advogado") +
                                            "\r\nX01YlOQZOV0PSPA0TOKO=" + Scramble("segredo") +
                                            "\r\n");
@@ -178,6 +178,8 @@ TEST_F(ProgramTest, CompleteRunExitsZero) {
   const Finished f = Run({"-CONSOLE", "-AUTOSTART", "-URL", sim.Url()});
   EXPECT_EQ(f.status, 0) << f.out << f.err;
   EXPECT_NE(f.out.find(">Login: advogado\n"), std::string::npos) << f.out;
+  EXPECT_NE(f.out.find("2 tribunais PUSH autorizados.  TJXX (1,2,) TRTYY ()\n"), std::string::npos)
+      << f.out;
   EXPECT_NE(f.out.find("< Logout\nFim\n"), std::string::npos) << f.out;
   EXPECT_EQ(f.out.find("[ERRO]"), std::string::npos) << f.out;
   // The counters reached the state file, the session id the host's INI.

@@ -81,8 +81,8 @@ struct LoginCall {
   std::string credencial, anterior, maquina, versao;
 };
 
-// A service whose login and logout answer from scripts; the other calls
-// fail, since the steps that use them are not part of these tests.
+// A service whose login, logout and scope answer from scripts; the other
+// calls fail, since the steps that use them are not part of these tests.
 class ScriptedService : public PushServicePortType {
  public:
   struct Script {
@@ -90,8 +90,12 @@ class ScriptedService : public PushServicePortType {
     std::function<AvisoLogoutVO()> logout = [] {
       return AvisoLogoutVO{"2026-04-02 10:20:30.5", 7, 9};
     };
+    std::function<ArrayOfEscopoVO()> escopo = []() -> ArrayOfEscopoVO {
+      throw Error("not scripted");
+    };
     std::vector<LoginCall> logins;
     std::vector<std::string> logouts;
+    std::vector<std::string> escopos;  // session ids
   };
   explicit ScriptedService(std::shared_ptr<Script> script) : s_(std::move(script)) {}
 
@@ -112,7 +116,10 @@ class ScriptedService : public PushServicePortType {
                                 std::int64_t) override {
     throw Error("not scripted");
   }
-  ArrayOfEscopoVO escopoN(const std::string&) override { throw Error("not scripted"); }
+  ArrayOfEscopoVO escopoN(const std::string& sessionId) override {
+    s_->escopos.push_back(sessionId);
+    return s_->escopo();
+  }
   ArrayOfProcessoVO consultaN(const std::string&, const ArrayOfProcessoVO&) override {
     throw Error("not scripted");
   }
@@ -123,11 +130,13 @@ class ScriptedService : public PushServicePortType {
   std::shared_ptr<Script> s_;
 };
 
-// A main window whose workflow steps are scripted.
+// A main window whose workflow steps are scripted. A test of a step itself
+// calls it qualified (form.TfrmAtualizaPush::btnEscopoClick()).
 class TestForm : public TfrmAtualizaPush {
  public:
   using TfrmAtualizaPush::TfrmAtualizaPush;
   std::function<void()> escopo, cadastra, historicos, descadastra, avisos, resinc;
+  std::function<void()> duplicados, busca;
   std::vector<std::string> steps;
 
   void btnEscopoClick() override { Step("escopo", escopo); }
@@ -136,6 +145,8 @@ class TestForm : public TfrmAtualizaPush {
   void btnDescadastraClick() override { Step("descadastra", descadastra); }
   void btnAvisosClick() override { Step("avisos", avisos); }
   void Resincroniza() override { Step("resinc", resinc); }
+  void ProcuraDuplicados() override { Step("duplicados", duplicados); }
+  void BuscaParaCadastrar() override { Step("busca", busca); }
 
  private:
   void Step(const char* name, const std::function<void()>& f) {
@@ -173,7 +184,7 @@ class HostFolder : public ::testing::Test {
     ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
     WriteFile(dir_ / "Causarium.exe", "");
     MakeTables(true);
-    WriteFile(dir_ / "orgaos.xml", "<orgaos><orgao codOrgao=\"TJSP\" codTrib=\"26\"/></orgaos>");
+    WriteFile(dir_ / "orgaos.xml", "<orgaos><orgao id=\"k26\" nomeReduzido=\"TJSP\"/></orgaos>");
     WriteIni("ana", "segredo");
   }
   void TearDown() override {
