@@ -102,6 +102,24 @@ class TfrmAtualizaPush {
   virtual void ProcuraDuplicados();
   virtual void BuscaParaCadastrar();
 
+  // ---- Per-case and per-notice operations of the workflows ----
+  // Writes one case of the movement download into the host's tables; the
+  // largest movement id it read, 0 when none.
+  std::int32_t ApplyProcesso(ProcessoVO& processo);
+  // Writes a hearing into the current case and its automatic appointment.
+  void UpdateHearing(const std::string& orgao, const std::string& processo,
+                     const std::string& descricao, const std::string& quando);
+  // Acts on one notice of the service and raises lastIdAviso.
+  void ApplyAviso(AvisoVO& aviso);
+
+  // ---- The unregistration queue ----
+  // Adds a case key to ListaDescadastrar unless it holds it (ignoring
+  // case) and keeps the state file's copy in step; true when added.
+  bool QueueDescadastrar(const std::string& key);
+  // Writes ListaDescadastrar to the state file (the entries the service
+  // has not yet accepted).
+  void SalvaDescadastrar();
+
   // ---- The run ----
   void ExecutaPassos();
   RunState Run() const { return runState_; }

@@ -1,0 +1,10 @@
+// Not yet available: does nothing, so a run walks its step and goes on.
+#include "app/atualizaPush.h"
+
+namespace cau {
+
+void TfrmAtualizaPush::btnAvisosClick() {}
+
+void TfrmAtualizaPush::ApplyAviso(AvisoVO&) {}
+
+}  // namespace cau
