@@ -1,131 +1,28 @@
 // The program as a process, in the terminal front end, on a host folder
 // with real tables, against the stand-in service on loopback.
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "config/Scrambler.h"
 #include "db/xbase/Schema.h"
+#include "support/Process.h"
 
 namespace cau {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-// Starts `args` with standard output (and error) into files; waits up to a
-// minute for it.
-struct Finished {
-  int status = -1;
-  std::string out, err;
-};
-
-Finished RunProcess(std::vector<std::string> args, const fs::path& dir) {
-  const fs::path outFile = dir / "stdout.txt", errFile = dir / "stderr.txt";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    if (!std::freopen(outFile.c_str(), "w", stdout) ||
-        !std::freopen(errFile.c_str(), "w", stderr) || !std::freopen("/dev/null", "r", stdin))
-      ::_exit(126);
-    std::vector<char*> argv;
-    for (auto& a : args)
-      argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-  Finished f;
-  int raw = 0;
-  const auto until = std::chrono::steady_clock::now() + 60s;
-  while (::waitpid(pid, &raw, WNOHANG) == 0) {
-    if (std::chrono::steady_clock::now() > until) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &raw, 0);
-      break;
-    }
-    std::this_thread::sleep_for(20ms);
-  }
-  f.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  f.out = ReadFile(outFile);
-  f.err = ReadFile(errFile);
-  return f;
-}
-
-// One stand-in service for the life of the object.
-class Pushsim {
- public:
-  explicit Pushsim(std::vector<std::string> extra = {},
-                   std::string scenario = std::string(CAU_TEST_SOURCE_DIR) +
-                                          "/tools/pushsim/examples/basic.json") {
-    std::vector<std::string> args = {std::string(CAU_BIN_DIR) + "/pushsim", "--port", "0",
-                                     "--scenario", scenario};
-    args.insert(args.end(), extra.begin(), extra.end());
-    int out[2];
-    if (::pipe(out) != 0)
-      return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      ::close(out[0]);
-      ::close(out[1]);
-      std::vector<char*> argv;
-      for (auto& a : args)
-        argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string line;
-    const auto until = std::chrono::steady_clock::now() + 10s;
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < until) {
-      pollfd p{out[0], POLLIN, 0};
-      if (::poll(&p, 1, 100) > 0) {
-        char buf[64];
-        const auto n = ::read(out[0], buf, sizeof buf);
-        if (n <= 0)
-          break;
-        line.append(buf, static_cast<std::size_t>(n));
-      }
-    }
-    ::close(out[0]);
-    port_ = line.starts_with("port ") ? std::stoi(line.substr(5)) : 0;
-  }
-  ~Pushsim() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  std::string Url() const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/PushServer/services/PushService";
-  }
-  bool Running() const { return port_ > 0; }
-
- private:
-  pid_t pid_ = -1;
-  int port_ = 0;
-};
+using test::Finished;
+using test::Pushsim;
+using test::ReadFile;
+using test::RunProcess;
+using test::WriteFile;
 
 class ProgramTest : public ::testing::Test {
  protected:
