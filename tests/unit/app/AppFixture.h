@@ -81,8 +81,18 @@ struct LoginCall {
   std::string credencial, anterior, maquina, versao;
 };
 
-// A service whose login, logout and scope answer from scripts; the other
-// calls fail, since the steps that use them are not part of these tests.
+// A call of one of the batch operations: the session and what was sent.
+struct BatchCall {
+  std::string sessionId;
+  ArrayOfProcessoVO processos;
+};
+struct PageCall {
+  std::string sessionId;
+  std::int64_t aPartir = 0, limite = 0, offset = 0;
+};
+
+// A service whose every operation answers from a script and records its
+// calls; an operation left unscripted fails with "not scripted".
 class ScriptedService : public PushServicePortType {
  public:
   struct Script {
@@ -93,9 +103,15 @@ class ScriptedService : public PushServicePortType {
     std::function<ArrayOfEscopoVO()> escopo = []() -> ArrayOfEscopoVO {
       throw Error("not scripted");
     };
+    std::function<ArrayOfAvisoVO(const ArrayOfProcessoVO&)> cadastra, descadastra;
+    std::function<ArrayOfProcessoVO(const ArrayOfProcessoVO&)> consulta;
+    std::function<ArrayOfProcessoVO(const PageCall&)> historicos;
+    std::function<ArrayOfAvisoVO(const PageCall&)> avisos;
     std::vector<LoginCall> logins;
     std::vector<std::string> logouts;
     std::vector<std::string> escopos;  // session ids
+    std::vector<BatchCall> cadastras, descadastras, consultas;
+    std::vector<PageCall> historicoPages, avisoPages;
   };
   explicit ScriptedService(std::shared_ptr<Script> script) : s_(std::move(script)) {}
 
@@ -108,25 +124,43 @@ class ScriptedService : public PushServicePortType {
     s_->logouts.push_back(sessionId);
     return s_->logout();
   }
-  ArrayOfAvisoVO avisosN(const std::string&, std::int64_t, std::int64_t) override { return Nope(); }
-  ArrayOfAvisoVO descadastraN(const std::string&, const ArrayOfProcessoVO&) override {
-    return Nope();
+  ArrayOfAvisoVO avisosN(const std::string& sessionId, std::int64_t aPartir,
+                         std::int64_t limite) override {
+    s_->avisoPages.push_back({sessionId, aPartir, limite, 0});
+    return Call(s_->avisos, s_->avisoPages.back());
   }
-  ArrayOfProcessoVO historicosN(const std::string&, std::int64_t, std::int64_t,
-                                std::int64_t) override {
-    throw Error("not scripted");
+  ArrayOfAvisoVO descadastraN(const std::string& sessionId,
+                              const ArrayOfProcessoVO& processos) override {
+    s_->descadastras.push_back({sessionId, processos});
+    return Call(s_->descadastra, processos);
+  }
+  ArrayOfProcessoVO historicosN(const std::string& sessionId, std::int64_t aPartir,
+                                std::int64_t limite, std::int64_t offset) override {
+    s_->historicoPages.push_back({sessionId, aPartir, limite, offset});
+    return Call(s_->historicos, s_->historicoPages.back());
   }
   ArrayOfEscopoVO escopoN(const std::string& sessionId) override {
     s_->escopos.push_back(sessionId);
     return s_->escopo();
   }
-  ArrayOfProcessoVO consultaN(const std::string&, const ArrayOfProcessoVO&) override {
-    throw Error("not scripted");
+  ArrayOfProcessoVO consultaN(const std::string& sessionId,
+                              const ArrayOfProcessoVO& processos) override {
+    s_->consultas.push_back({sessionId, processos});
+    return Call(s_->consulta, processos);
   }
-  ArrayOfAvisoVO cadastraN(const std::string&, const ArrayOfProcessoVO&) override { return Nope(); }
+  ArrayOfAvisoVO cadastraN(const std::string& sessionId,
+                           const ArrayOfProcessoVO& processos) override {
+    s_->cadastras.push_back({sessionId, processos});
+    return Call(s_->cadastra, processos);
+  }
 
  private:
-  static ArrayOfAvisoVO Nope() { throw Error("not scripted"); }
+  template <typename F, typename A>
+  static auto Call(const F& f, const A& arg) -> decltype(f(arg)) {
+    if (!f)
+      throw Error("not scripted");
+    return f(arg);
+  }
   std::shared_ptr<Script> s_;
 };
 
