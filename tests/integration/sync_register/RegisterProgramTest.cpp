@@ -154,6 +154,19 @@ class RegisterProgramTest : public ::testing::Test {
     return out;
   }
 
+  // The memo `field` of the case numbered `number`, as stored.
+  std::string Memo(const std::string& number, const std::string& field) const {
+    auto t = xbase::Table::Open(host_ / "dados" / "PROCESSO.DBF",
+                                xbase::Table::Options{.readOnly = true});
+    const int chave = t->FieldIndex("CHAVEPROC"), memo = t->FieldIndex(field);
+    for (t->GoTop(); !t->Eof(); t->Skip(1)) {
+      std::string stored(t->RawField(chave));
+      if (stored.erase(stored.find_last_not_of(' ') + 1) == number)
+        return t->MemoText(memo);
+    }
+    return {};
+  }
+
   Lines Pending() const { return TcauPushCfg(host_.string()).GetPendingUnregistrations(); }
 
   std::vector<std::string> LogArgs() const { return {"--log", log_.string()}; }
@@ -182,12 +195,26 @@ TEST_F(RegisterProgramTest, NewCasesGoInTwentiesAndSuspendedOnesLeave) {
   for (const std::string& n : suspensos)
     casos.push_back({n, "3", true});
   AddCasos(casos);
-  test::Pushsim sim(LogArgs(), Scenario(suspensos));
+  // The service already monitors the first new case: it answers CADASTRADO.
+  json cases = json::array();
+  for (const std::string& n : suspensos)
+    cases.push_back({{"codOrgao", "TJSP"}, {"codProcesso", n}, {"monitored", true}});
+  cases.push_back(
+      {{"codOrgao", "TJSP"},
+       {"codProcesso", novos[0]},
+       {"monitored", true},
+       {"historicos",
+        {{{"id", 7}, {"date", "2026-11-03"}, {"time", "10:15"}, {"text", "Juntada de petição"}}}}});
+  test::Pushsim sim(LogArgs(), Scenario({}, {{"cases", cases}}));
   ASSERT_TRUE(sim.Running());
 
   const test::Finished f = Run(sim);
   EXPECT_EQ(f.status, 0) << f.out << f.err;
   EXPECT_EQ(Sizes(Batches("cadastraN")), (std::vector<std::size_t>{20, 20, 5}));
+  EXPECT_EQ(Batches("consultaN"), std::vector<Lines>{{"TJSP." + novos[0]}});
+  const std::string tramita = Memo(novos[0], "TRAMITA");
+  EXPECT_NE(tramita.find("Juntada de peti\xE7\xE3o"), std::string::npos)
+      << tramita;  // Windows-1252
   const std::vector<Lines> descadastros = Batches("descadastraN");
   EXPECT_EQ(Sizes(descadastros), (std::vector<std::size_t>{20, 5}));
   Lines sent = descadastros.at(0);
