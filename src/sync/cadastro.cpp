@@ -7,7 +7,6 @@
 #include <unordered_set>
 
 #include "app/atualizaPush.h"
-#include "config/Cp1252.h"
 #include "config/Errors.h"
 #include "db/pushAuxCauDao.h"
 
@@ -58,7 +57,7 @@ void TfrmAtualizaPush::ProcuraDuplicados() {
     const std::string& estado = processos.EstadoPush();
     const auto tipos = ScopeTypes(processos.CodTrib());
     if (tipos && KindMatches(processos.ChaveProc(), *tipos) && estado != "5" && estado != "1" &&
-        !seen.insert(text::UpperCp1252(CaseKey())).second) {
+        !seen.insert(FoldKey(CaseKey())).second) {
       AddErro("Processo duplicado: " + processos.ChaveProc() + " suspendido do push");
       processos.SetEstadoPush("5");
       processos.SetMsgErro("Processo duplicado.");

@@ -44,8 +44,9 @@ ProcessoVO TfrmAtualizaPush::ProcessoFromKey(std::string_view key) const {
 }
 
 bool TfrmAtualizaPush::QueueDescadastrar(const std::string& key) {
-  if (!ListaDescadastrar)
-    ListaDescadastrar = std::make_unique<TStringList>();
+  // Before any scope step (a step run on its own) the kept entries are not
+  // in the list yet; writing the list must not drop them.
+  RestorePendingUnregistrations();
   if (Holds(*ListaDescadastrar, key))
     return false;
   ListaDescadastrar->push_back(key);

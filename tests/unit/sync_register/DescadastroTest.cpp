@@ -123,6 +123,14 @@ TEST_F(DescadastroTest, QueueHoldsEachKeyOnceIgnoringCase) {
   EXPECT_TRUE(form.QueueDescadastrar("5.1.abc"));
   EXPECT_EQ(*form.ListaDescadastrar, (Lines{"17.1.abc", "17.1.ação", "5.1.abc"}));
   EXPECT_EQ(Pending(), *form.ListaDescadastrar);
+
+  // A window started afresh queues before any scope step: the kept entries stay.
+  form_.reset();
+  TestForm& next = Ready();
+  EXPECT_TRUE(next.ListaDescadastrar->empty());
+  EXPECT_FALSE(next.QueueDescadastrar("17.1.Abc"));
+  EXPECT_TRUE(next.QueueDescadastrar("5.novo"));
+  EXPECT_EQ(Pending(), (Lines{"17.1.abc", "17.1.ação", "5.1.abc", "5.novo"}));
 }
 
 // What one start of the program queued and could not send, the next start's
