@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -201,6 +202,24 @@ class TfrmAtualizaPush {
   TMenuItem Sobre1{"Sobre1", {}, "Sobre"};
 
   static constexpr std::string_view kCaption = "PUSH CAU - Atualizador de Processos via PUSH";
+
+  // register helpers
+  // The process table; throws cau::Error when it is not open.
+  db::TProcessoDao& Processos();
+  // Whether `lista` holds `key`, letters compared without their case.
+  static bool Holds(const TStringList& lista, std::string_view key);
+  // The case key of the current record of ProcessoDao: court code, ".", number.
+  std::string CaseKey() const;
+  // The types text of a court in ListaEscopo; nullopt when it is out of scope.
+  std::optional<std::string> ScopeTypes(std::int32_t codTrib) const;
+  // Whether a case number's kind (its text before the first ".") occurs in
+  // a court's types text; a number without "." has no kind and never does.
+  static bool KindMatches(std::string_view chaveProc, std::string_view tipos);
+  // The case a key names: the short name ListaOrgaos gives for its court
+  // code (empty when none) and the number after its first ".".
+  ProcessoVO ProcessoFromKey(std::string_view key) const;
+  // Puts the unregistrations the state file keeps back into ListaDescadastrar.
+  void RestorePendingUnregistrations();
 
  protected:
   Desktop& desktop_;

@@ -1,9 +1,79 @@
 #include "config/cauPushCfg.h"
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <system_error>
+
+#include "config/Cp1252.h"
+#include "config/Errors.h"
+
 namespace cau {
 namespace {
 
 constexpr std::string_view kSection = "CAUPUSH";
+constexpr std::string_view kPendingSection = "DESCADASTRAR";
+
+// One line of the file and the line end that followed it.
+struct RawLine {
+  std::string text;
+  std::string eol;
+};
+
+std::vector<RawLine> SplitLines(std::string_view bytes) {
+  std::vector<RawLine> lines;
+  while (!bytes.empty()) {
+    const auto nl = bytes.find('\n');
+    if (nl == std::string_view::npos) {
+      lines.push_back({std::string(bytes), ""});
+      break;
+    }
+    const bool crlf = nl > 0 && bytes[nl - 1] == '\r';
+    lines.push_back({std::string(bytes.substr(0, crlf ? nl - 1 : nl)), crlf ? "\r\n" : "\n"});
+    bytes.remove_prefix(nl + 1);
+  }
+  return lines;
+}
+
+std::string_view TrimBlanks(std::string_view s) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  while (!s.empty() && blank(s.front()))
+    s.remove_prefix(1);
+  while (!s.empty() && blank(s.back()))
+    s.remove_suffix(1);
+  return s;
+}
+
+// The section a line opens, or nullopt when it opens none.
+std::optional<std::string_view> SectionOf(std::string_view line) {
+  const std::string_view t = TrimBlanks(line);
+  if (t.empty() || t.front() != '[')
+    return std::nullopt;
+  const auto close = t.find(']');
+  if (close == std::string_view::npos)
+    return std::nullopt;
+  return TrimBlanks(t.substr(1, close - 1));
+}
+
+bool IsPendingSection(std::string_view name) {
+  return text::UpperAscii(name) == kPendingSection;
+}
+
+// The file's bytes; empty when it does not exist.
+std::string ReadAll(const std::filesystem::path& path) {
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec))
+    return {};
+  std::ifstream in(path, std::ios::binary);
+  if (!in.is_open()) {
+    throw FileError(path.string(), "Não foi possível ler o arquivo \"" + path.string() +
+                                       "\": " + std::strerror(errno));
+  }
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
 // A run of 1 to `maxDigits` decimal digits at `pos`, advancing it.
 std::optional<int> Digits(std::string_view s, std::size_t& pos, std::size_t maxDigits) {
@@ -137,6 +207,65 @@ std::string TcauPushCfg::GetAtualizadoEm() const {
 }
 void TcauPushCfg::SetAtualizadoEm(std::string_view value) {
   ini_.WriteString(kSection, "atualizadoEm", value);
+}
+
+std::vector<std::string> TcauPushCfg::GetPendingUnregistrations() const {
+  std::map<std::int64_t, std::string> byNumber;
+  bool inSection = false;
+  for (const RawLine& line : SplitLines(ReadAll(ini_.Path()))) {
+    if (const auto section = SectionOf(line.text)) {
+      inSection = IsPendingSection(*section);
+      continue;
+    }
+    const auto eq = line.text.find('=');
+    if (!inSection || eq == std::string::npos)
+      continue;
+    const auto number = ParseInteger(TrimBlanks(std::string_view(line.text).substr(0, eq)));
+    const std::string_view value = TrimBlanks(std::string_view(line.text).substr(eq + 1));
+    if (number && *number > 0 && !value.empty())
+      byNumber.emplace(*number, text::FromCp1252(value));  // the first of a number wins
+  }
+  std::vector<std::string> keys;
+  keys.reserve(byNumber.size());
+  for (auto& [number, key] : byNumber)
+    keys.push_back(std::move(key));
+  return keys;
+}
+
+void TcauPushCfg::SetPendingUnregistrations(const std::vector<std::string>& keys) {
+  const std::string before = ReadAll(ini_.Path());
+  std::vector<RawLine> lines = SplitLines(before);
+  std::string eol = "\r\n";  // the host is a Windows program
+  const auto withEol =
+      std::find_if(lines.begin(), lines.end(), [](const RawLine& l) { return !l.eol.empty(); });
+  if (withEol != lines.end())
+    eol = withEol->eol;
+
+  // Every earlier copy of the section goes; the new one goes at the end.
+  std::string after;
+  bool inSection = false;
+  for (const RawLine& line : lines) {
+    if (const auto section = SectionOf(line.text))
+      inSection = IsPendingSection(*section);
+    if (!inSection)
+      after += line.text + line.eol;
+  }
+  if (!keys.empty()) {
+    if (!after.empty() && after.back() != '\n')
+      after += eol;
+    after += "[" + std::string(kPendingSection) + "]" + eol;
+    std::size_t number = 0;
+    for (const std::string& key : keys) {
+      // One key, one line: control characters would break the file's lines.
+      std::string bytes = text::ToCp1252(key);
+      std::replace_if(
+          bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; },
+          ' ');
+      after += std::to_string(++number) + "=" + bytes + eol;
+    }
+  }
+  if (after != before)
+    WriteFileAtomically(ini_.Path(), after);
 }
 
 void TcauPushCfg::SaveLogoutReport(std::string_view atualizadoEm, std::int64_t procsAtual,

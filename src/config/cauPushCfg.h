@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/Clock.h"
 #include "config/IniFile.h"
@@ -42,6 +43,16 @@ class TcauPushCfg {
   // first.
   void SaveLogoutReport(std::string_view atualizadoEm, std::int64_t procsAtual,
                         std::int64_t maxProcs);
+
+  // The case keys queued for unregistration that the service has not yet
+  // accepted, in queue order: section "DESCADASTRAR", one numbered key per
+  // case ("1=17.0001234-56.2010"). Numbers out of order are read in order;
+  // other keys and blank values are passed over.
+  std::vector<std::string> GetPendingUnregistrations() const;
+  // Replaces the whole section (removed when `keys` is empty) in one atomic
+  // write, leaving every other line of the file as it was. Throws
+  // cau::FileError naming the file.
+  void SetPendingUnregistrations(const std::vector<std::string>& keys);
 
  private:
   std::int64_t Get(std::string_view key) const;

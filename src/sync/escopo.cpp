@@ -86,6 +86,8 @@ std::int32_t TfrmAtualizaPush::CodigoDoOrgao(std::string_view nome) const {
 void TfrmAtualizaPush::btnEscopoClick() {
   ListaEscopo = std::make_unique<TStringList>();
   ListaOrgaos = CarregaOrgaos();
+  // What earlier runs queued and the service has not taken yet goes first.
+  RestorePendingUnregistrations();
   if (ListaOrgaos->empty()) {
     AddErro(
         "Não foram encontrados orgãos habilitados para consulta PUSH ou arquivo orgaos.xml está "

@@ -1,8 +1,124 @@
-// Not yet available: does nothing, so a run walks its step and goes on.
+// Resynchronisation: every case the host holds as registered is sent again;
+// the service's answer tells which ones it was not monitoring.
+#include <algorithm>
+#include <string>
+
 #include "app/atualizaPush.h"
 
 namespace cau {
 
-void TfrmAtualizaPush::Resincroniza() {}
+namespace {
+
+constexpr std::size_t kBatch = 20;
+
+// The hourglass for as long as the operation runs, however it ends.
+class Hourglass {
+ public:
+  explicit Hourglass(Desktop& desktop) : desktop_(desktop) { desktop_.SetHourglass(true); }
+  ~Hourglass() { desktop_.SetHourglass(false); }
+  Hourglass(const Hourglass&) = delete;
+  Hourglass& operator=(const Hourglass&) = delete;
+
+ private:
+  Desktop& desktop_;
+};
+
+}  // namespace
+
+void TfrmAtualizaPush::Resincroniza() {
+  const Hourglass busy(desktop_);
+  btnLoginClick();
+  try {
+    btnEscopoClick();
+  } catch (const std::exception& e) {
+    AddErro(e.what());
+    Cancelado = true;
+  }
+  if (!ListaEscopo || ListaEscopo->empty()) {
+    ProgressBar1.SetPosition(0);
+    AddErro("Não foi possível realizar a sincronização dos processos. [Escopo não encontrado]");
+    return;
+  }
+
+  int desincronizados = 0;
+  bool selected = true;
+  TStringList lista;
+  SetStatus("Selecionando processos para sincronização.");
+  try {
+    db::TProcessoDao& processos = Processos();
+    processos.First();
+    ProgressBar1.SetPosition(0);
+    ProgressBar1.SetMax(static_cast<int>(processos.RecordCount()));
+    AddLog("Iniciando sincronização de processos.");
+    for (; !processos.Eof(); processos.Next()) {
+      const std::string& estado = processos.EstadoPush();
+      const auto tipos = ScopeTypes(processos.CodTrib());
+      if (tipos && (estado == "3" || estado == "2") && !processos.Suspenso() &&
+          KindMatches(processos.ChaveProc(), *tipos))
+        lista.push_back(CaseKey());
+      ProgressBar1.StepIt();
+    }
+  } catch (const std::exception& e) {
+    // A table that cannot be read: nothing is sent, the session still ends.
+    AddErro(e.what());
+    Cancelado = true;
+    selected = false;
+    lista.clear();
+  }
+
+  ProgressBar1.SetPosition(0);
+  if (!lista.empty()) {
+    AddLog("Sincronizando processos com servidor.");
+    SetStatus("Sincronizando processos com servidor...");
+  }
+  ProgressBar1.SetMax(static_cast<int>(lista.size()));
+  while (!lista.empty() && !Cancelado) {
+    const std::size_t n = std::min(kBatch, lista.size());
+    ArrayOfProcessoVO lote;
+    for (std::size_t i = 0; i < n; ++i)
+      lote.push_back(ProcessoFromKey(lista[i]));
+    try {
+      ArrayOfAvisoVO resposta = Service().cadastraN(IdSessao, lote);
+      for (std::size_t i = 0; i < n; ++i)
+        ProgressBar1.StepIt();
+      lista.erase(lista.begin(), lista.begin() + static_cast<std::ptrdiff_t>(n));
+      desktop_.ProcessMessages();
+      const std::string resto =
+          lista.empty() ? "" : " Faltam " + std::to_string(lista.size()) + "...";
+      AddLog("[.] Verificando cadastramento de " + std::to_string(n) + " processo(s)." + resto);
+      for (AvisoVO& aviso : resposta) {
+        ApplyAviso(aviso);
+        const std::string caso = aviso.codOrgao + "." + aviso.codProcesso;
+        if (aviso.estadoProcesso == EstadoProcesso::CADASTRADO)
+          continue;
+        ++desincronizados;
+        if (aviso.estadoProcesso == EstadoProcesso::EM_CADASTRAMENTO)
+          AddErro("Atenção! Processo desincronizado. Pode ter perdido andamentos " + caso);
+        else
+          AddErro("Algo errado. " + caso);
+      }
+    } catch (const std::exception& e) {
+      AddErro("Erro ao enviar lista de processos para cadastro PUSH.\r\n" + std::string(e.what()));
+      Cancelado = true;
+    }
+    SetStatus("Processos enviados para cadastramento.");
+  }
+
+  // Cases left unchecked are not reported as in step.
+  if (desincronizados > 0) {
+    AddErro("Atenção! Foram encontrados " + std::to_string(desincronizados) +
+            " processos desincronizados");
+  } else if (selected && lista.empty()) {
+    AddLog("Sincronização ok.");
+  }
+
+  try {
+    if (Config)
+      Config->ClearSyncPush();
+  } catch (const std::exception& e) {
+    AddErro(e.what());
+  }
+  btnLogoutClick();
+}
 
 }  // namespace cau
