@@ -55,6 +55,10 @@ class ProgramTest : public ::testing::Test {
     agenda.fields = {{"CODAGENDA", 'N', 8}, {"DATA", 'D', 8}};
     agenda.tags = {{"PRIMARYKEY", "STR(CODAGENDA,8)", ""}};
     xbase::CreateTable(host_ / "dados", "AGENDA", agenda);
+    TableSchema pushAux;
+    pushAux.fields = {{"CODTRIB", 'N', 4}, {"CHAVEPROC", 'C', 100}};
+    pushAux.tags = {{"PRIMARYKEY", "STR(CODTRIB,4)+CHAVEPROC", ""}};
+    xbase::CreateTable(host_ / "dados", "PushAux", pushAux);
 
     program_ = host_ / "VuzaZoz";
     fs::copy_file(fs::path(CAU_BIN_DIR) / "VuzaZoz", program_);
