@@ -204,6 +204,24 @@ class ImportProgramTest : public ::testing::Test {
     return out;
   }
 
+  // Every case's movement memo as an independent reader (dbfread) sees it.
+  std::map<std::string, std::string> IndependentTramitas() {
+    const Finished read =
+        RunProcess({"/usr/bin/python3",
+                    std::string(CAU_TEST_SOURCE_DIR) + "/tests/interop/xbase/dbfread_dump.py",
+                    (host_ / "dados" / "PROCESSO.DBF").string()},
+                   root_);
+    EXPECT_EQ(read.status, 0) << read.err;
+    std::map<std::string, std::string> out;
+    for (const json& r : json::parse(read.out.empty() ? "[]" : read.out)) {
+      std::string number = r["values"]["CHAVEPROC"].get<std::string>();
+      number.erase(number.find_last_not_of(' ') + 1);
+      out[number] = r["values"]["TRAMITA"].is_string() ? r["values"]["TRAMITA"].get<std::string>()
+                                                       : std::string();
+    }
+    return out;
+  }
+
   void ExpectTablesCheck() {
     const Finished check =
         RunProcess({test::BinPath("xbase"), "check", (host_ / "dados").string()}, root_);
@@ -242,6 +260,10 @@ TEST_F(ImportProgramTest, AFullImportOverSeveralPagesAndAgain) {
     EXPECT_EQ(r["ESTADOPUSH"], i == 10 ? "5" : i == 11 ? "0" : "3");
     EXPECT_EQ(r["DTPROXAUD"], HasHearing(i) ? "20300315" : i == 12 ? "20300601" : "");
   }
+  std::map<std::string, std::string> ours;
+  for (auto& [number, r] : cases)
+    ours[number] = r["TRAMITA"];
+  EXPECT_EQ(IndependentTramitas(), ours);
   EXPECT_NE(cases[Number(10)]["OUTROS"].find(" -[PUSH]- Número inválido\r\n"), std::string::npos);
 
   // The bar-registration cases, in a folder of their own.
