@@ -206,6 +206,8 @@ class TfrmAtualizaPush {
   // register helpers
   // The process table; throws cau::Error when it is not open.
   db::TProcessoDao& Processos();
+  // A case key as the lists compare it: letters without their case.
+  static std::string FoldKey(std::string_view key);
   // Whether `lista` holds `key`, letters compared without their case.
   static bool Holds(const TStringList& lista, std::string_view key);
   // The case key of the current record of ProcessoDao: court code, ".", number.

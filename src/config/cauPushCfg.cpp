@@ -64,15 +64,24 @@ bool IsPendingSection(std::string_view name) {
 
 // The file's bytes; empty when it does not exist.
 std::string ReadAll(const std::filesystem::path& path) {
+  const auto fail = [&](const std::string& why) {
+    return FileError(path.string(),
+                     "Não foi possível ler o arquivo \"" + path.string() + "\": " + why);
+  };
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec))
+  const auto status = std::filesystem::status(path, ec);
+  if (status.type() == std::filesystem::file_type::not_found)
     return {};
+  if (status.type() == std::filesystem::file_type::directory)
+    throw fail(std::generic_category().message(EISDIR));
   std::ifstream in(path, std::ios::binary);
-  if (!in.is_open()) {
-    throw FileError(path.string(), "Não foi possível ler o arquivo \"" + path.string() +
-                                       "\": " + std::strerror(errno));
+  if (!in.is_open())
+    throw fail(std::strerror(errno));
+  try {
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  } catch (const std::exception& e) {
+    throw fail(e.what());
   }
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // A run of 1 to `maxDigits` decimal digits at `pos`, advancing it.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <unordered_set>
 
 #include "app/atualizaPush.h"
 #include "config/Cp1252.h"
@@ -72,39 +73,69 @@ void TfrmAtualizaPush::BuscaParaCadastrar() {
     ListaCadastrar = std::make_unique<TStringList>();
   if (!ListaDescadastrar)
     ListaDescadastrar = std::make_unique<TStringList>();
+  // The keys the lists hold, folded, so a large host is not walked per case.
+  std::unordered_set<std::string> cadastrar, descadastrar;
+  for (const std::string& key : *ListaCadastrar)
+    cadastrar.insert(FoldKey(key));
+  for (const std::string& key : *ListaDescadastrar)
+    descadastrar.insert(FoldKey(key));
+  const auto queue = [&](std::string key) {
+    if (descadastrar.insert(FoldKey(key)).second)
+      ListaDescadastrar->push_back(std::move(key));
+  };
+
   SetStatus("Buscando processos para cadastrar...");
   db::TProcessoDao& processos = Processos();
   ProgressBar1.SetPosition(0);
   ProgressBar1.SetMax(static_cast<int>(processos.RecordCount()));
+  const auto leaves = [&](const std::optional<std::string>& tipos) {
+    const std::string& estado = processos.EstadoPush();
+    return tipos && (estado == "3" || estado == "2") && processos.Suspenso();
+  };
+  bool suspended = false;
   for (processos.First(); !processos.Eof(); processos.Next()) {
     const std::string& estado = processos.EstadoPush();
     if (const auto tipos = ScopeTypes(processos.CodTrib())) {
       if (estado.empty() || estado == "0") {
-        const std::string key = CaseKey();
+        std::string key = CaseKey();
         if (!processos.Suspenso() && KindMatches(processos.ChaveProc(), *tipos) &&
-            !Holds(*ListaCadastrar, key))
-          ListaCadastrar->push_back(key);
-      } else if ((estado == "3" || estado == "2") && processos.Suspenso()) {
-        // Kept in the state file before the state goes, so a run that ends
-        // early still sends it next time.
-        QueueDescadastrar(CaseKey());
-        processos.SetEstadoPush("");
+            cadastrar.insert(FoldKey(key)).second)
+          ListaCadastrar->push_back(std::move(key));
+      } else if (leaves(tipos)) {
+        queue(CaseKey());
+        suspended = true;
       } else if (estado == "3") {
         ++QtdCadastrados;
       }
     }
     ProgressBar1.StepIt();
   }
+  // The state file holds the suspended cases before their states go, so a
+  // run that ends early still sends them next time.
+  if (suspended) {
+    SalvaDescadastrar();
+    for (processos.First(); !processos.Eof(); processos.Next()) {
+      if (leaves(ScopeTypes(processos.CodTrib())))
+        processos.SetEstadoPush("");
+    }
+  }
 
+  // The push queue the same way: its rows are marked once their keys are kept.
   try {
     db::TPushAuxDao fila(AppDir);
     if (!fila.Opened())
       throw Error(fila.OpenError());
+    bool rows = false;
     for (fila.First(); !fila.Eof(); fila.Next()) {
-      const std::string key = std::to_string(fila.CodTrib()) + "." + fila.ChaveProc();
-      if (!Holds(*ListaCadastrar, key))
-        QueueDescadastrar(key);
-      fila.Delete();
+      std::string key = std::to_string(fila.CodTrib()) + "." + fila.ChaveProc();
+      if (!cadastrar.contains(FoldKey(key)))
+        queue(std::move(key));
+      rows = true;
+    }
+    if (rows) {
+      SalvaDescadastrar();
+      for (fila.First(); !fila.Eof(); fila.Next())
+        fila.Delete();
     }
     fila.Close();
   } catch (const std::exception& e) {
@@ -123,19 +154,21 @@ void TfrmAtualizaPush::btnCadastraClick() {
   TStringList& lista = *ListaCadastrar;
   ProgressBar1.SetPosition(0);
   ProgressBar1.SetMax(static_cast<int>(lista.size()));
-  while (!lista.empty() && !Cancelado) {
-    const std::size_t n = std::min(kBatch, lista.size());
+  // Entries leave the list once their batch was accepted: `sent` of them.
+  std::size_t sent = 0;
+  while (sent < lista.size() && !Cancelado) {
+    const std::size_t n = std::min(kBatch, lista.size() - sent);
     ArrayOfProcessoVO lote;
-    for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t i = sent; i < sent + n; ++i)
       lote.push_back(ProcessoFromKey(lista[i]));
     SetStatus("Enviando processos para cadastro no sistema PUSH.");
     try {
       ArrayOfAvisoVO resposta = Service().cadastraN(IdSessao, lote);
       lote.clear();
-      lista.erase(lista.begin(), lista.begin() + static_cast<std::ptrdiff_t>(n));
+      sent += n;
       desktop_.ProcessMessages();
-      const std::string resto =
-          lista.empty() ? "" : " Faltam " + std::to_string(lista.size()) + "...";
+      const std::size_t left = lista.size() - sent;
+      const std::string resto = left == 0 ? "" : " Faltam " + std::to_string(left) + "...";
       AddLog("[+]" + std::to_string(n) + " processo(s) enviados para cadastramento." + resto);
       for (AvisoVO& aviso : resposta) {
         ApplyAviso(aviso);
@@ -155,6 +188,7 @@ void TfrmAtualizaPush::btnCadastraClick() {
     }
     SetStatus("Processos enviados para cadastramento.");
   }
+  lista.erase(lista.begin(), lista.begin() + static_cast<std::ptrdiff_t>(sent));
   pgbTotal.SetProgress(40);
 }
 

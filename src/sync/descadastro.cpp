@@ -3,6 +3,7 @@
 // them in batches of 20.
 #include <algorithm>
 #include <string>
+#include <unordered_set>
 
 #include "app/atualizaPush.h"
 #include "config/Cp1252.h"
@@ -15,10 +16,14 @@ constexpr std::size_t kBatch = 20;
 
 }  // namespace
 
+std::string TfrmAtualizaPush::FoldKey(std::string_view key) {
+  return text::UpperCp1252(key);
+}
+
 bool TfrmAtualizaPush::Holds(const TStringList& lista, std::string_view key) {
-  const std::string wanted = text::UpperCp1252(key);
+  const std::string wanted = FoldKey(key);
   return std::any_of(lista.begin(), lista.end(),
-                     [&](const std::string& entry) { return text::UpperCp1252(entry) == wanted; });
+                     [&](const std::string& entry) { return FoldKey(entry) == wanted; });
 }
 
 ProcessoVO TfrmAtualizaPush::ProcessoFromKey(std::string_view key) const {
@@ -58,8 +63,11 @@ void TfrmAtualizaPush::RestorePendingUnregistrations() {
     ListaDescadastrar = std::make_unique<TStringList>();
   if (!PushCfg)
     return;
+  std::unordered_set<std::string> held;
+  for (const std::string& key : *ListaDescadastrar)
+    held.insert(FoldKey(key));
   for (std::string& key : PushCfg->GetPendingUnregistrations()) {
-    if (!Holds(*ListaDescadastrar, key))
+    if (held.insert(FoldKey(key)).second)
       ListaDescadastrar->push_back(std::move(key));
   }
 }

@@ -72,19 +72,20 @@ void TfrmAtualizaPush::Resincroniza() {
     SetStatus("Sincronizando processos com servidor...");
   }
   ProgressBar1.SetMax(static_cast<int>(lista.size()));
-  while (!lista.empty() && !Cancelado) {
-    const std::size_t n = std::min(kBatch, lista.size());
+  std::size_t checked = 0;  // entries of `lista` the service has answered
+  while (checked < lista.size() && !Cancelado) {
+    const std::size_t n = std::min(kBatch, lista.size() - checked);
     ArrayOfProcessoVO lote;
-    for (std::size_t i = 0; i < n; ++i)
+    for (std::size_t i = checked; i < checked + n; ++i)
       lote.push_back(ProcessoFromKey(lista[i]));
     try {
       ArrayOfAvisoVO resposta = Service().cadastraN(IdSessao, lote);
       for (std::size_t i = 0; i < n; ++i)
         ProgressBar1.StepIt();
-      lista.erase(lista.begin(), lista.begin() + static_cast<std::ptrdiff_t>(n));
+      checked += n;
       desktop_.ProcessMessages();
-      const std::string resto =
-          lista.empty() ? "" : " Faltam " + std::to_string(lista.size()) + "...";
+      const std::size_t left = lista.size() - checked;
+      const std::string resto = left == 0 ? "" : " Faltam " + std::to_string(left) + "...";
       AddLog("[.] Verificando cadastramento de " + std::to_string(n) + " processo(s)." + resto);
       for (AvisoVO& aviso : resposta) {
         ApplyAviso(aviso);
@@ -108,7 +109,7 @@ void TfrmAtualizaPush::Resincroniza() {
   if (desincronizados > 0) {
     AddErro("Atenção! Foram encontrados " + std::to_string(desincronizados) +
             " processos desincronizados");
-  } else if (selected && lista.empty()) {
+  } else if (selected && checked == lista.size()) {
     AddLog("Sincronização ok.");
   }
 

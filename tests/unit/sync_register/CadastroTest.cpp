@@ -127,6 +127,27 @@ TEST_F(CadastroTest, UnreadablePushQueueIsReportedAndTheScanEnds) {
   EXPECT_FALSE(form.Cancelado);
 }
 
+// A key the state file cannot keep is not given up: the state stays, the
+// push queue row stays, and the next scan finds them again.
+TEST_F(CadastroTest, NothingIsGivenUpBeforeTheStateFileHoldsIt) {
+  AddCasos({{1, 17, "1.susp", "3", true}});
+  AddFila({{5, "x"}});
+  TestForm& form = Ready();
+  fs::create_directories(dir_ / "dados" / "cauPush.cfg");  // cannot be read or replaced
+  EXPECT_THROW(form.TfrmAtualizaPush::BuscaParaCadastrar(), FileError);
+  form.ListaEscopo = std::make_unique<TStringList>();  // the case out of scope now
+  form.TfrmAtualizaPush::BuscaParaCadastrar();
+  const Lines lines = StepLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "*Erro na leitura da tabela PUSHAUX.dbf");
+  EXPECT_NE(lines[1].find("cauPush.cfg"), std::string::npos) << lines[1];
+  CheckTables();
+  EXPECT_EQ(Estados().at("1/17.1.susp"), "3");
+  const auto fila = db::testing::Records(Table("PushAux.DBF"));
+  ASSERT_EQ(fila.size(), 1u);
+  EXPECT_EQ(fila[0].count("*"), 0u);
+}
+
 TEST_F(CadastroTest, BatchesOfTwentyWithTheirLines) {
   TestForm& form = Ready();
   *form.ListaCadastrar = Keys(45);
