@@ -78,6 +78,10 @@ void TfrmAtualizaPush::btnHistoricosClick() {
           AddLog("1 processo não localizado será descadastrado.");
         else if (queued > 1)
           AddLog(Count(queued) + " processos não localizados serão descadastrados.");
+        // What the page changed reaches the table before lastIdHistorico
+        // passes it: a case without movements is otherwise still pending.
+        if (ProcessoDao)
+          ProcessoDao->SaveAndNext();
         ProgressBar1.SetPosition(0);
         offset += kPageSize;
         if (highest != 0 && highest > PushCfg->GetLastIdHistorico())

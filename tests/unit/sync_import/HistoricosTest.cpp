@@ -205,6 +205,38 @@ TEST_F(HistoricosTest, WhereEachCaseOfAPageGoes) {
   EXPECT_EQ(folders[0].at("NOME"), "_NOVOS_PUSH");
 }
 
+TEST_F(HistoricosTest, AMissingCaseIsQueuedOnceAndCountedWhenReallyAdded) {
+  const auto missing = [](const char* numero, std::int32_t id) {
+    return Caso("TJSP", numero, {Mov(id, "2026-03-01 10:00", "x")});
+  };
+  Service().historicos = Pages(
+      {{missing("1.300", 1), missing("1.300", 2), missing("1.301", 3)}, {missing("1.300", 4)}});
+  TestForm& form = Ready();
+  form.TfrmAtualizaPush::btnHistoricosClick();
+  EXPECT_EQ(StepLines(), (Lines{"3 processo(s) com andamento(s)",
+                                "2 processos não localizados serão descadastrados.",
+                                "1 processo(s) com andamento(s)"}));
+  EXPECT_EQ(*form.ListaDescadastrar, (Lines{"26.1.300", "26.1.301"}));
+  EXPECT_NE(StateFile().find("lastIdHistorico=4\r\n"), std::string::npos);
+}
+
+TEST_F(HistoricosTest, APageIsOnDiskBeforeLastIdHistoricoPassesIt) {
+  AddCases({{{"CODPASTA", "3"}, {"CODTRIB", "26"}, {"CHAVEPROC", "1.100"}}});
+  ProcessoVO hearing = Caso("TJSP", "1.100");
+  hearing.sdtAudiencia = "2026-05-10 14:30";
+  // The page's last case has no movements; the next request fails.
+  Service().historicos =
+      Pages({{Caso("TJSP", "9.1", {Mov(7, "2026-03-01 10:00", "x")}), hearing}}, 1);
+  TestForm& form = Ready();
+  form.TfrmAtualizaPush::btnHistoricosClick();
+  EXPECT_NE(StateFile().find("lastIdHistorico=7\r\n"), std::string::npos);
+  // Read while the window still has the table open.
+  const std::vector<Record> onDisk = db::testing::Records(Table("PROCESSO.DBF"));
+  ASSERT_EQ(onDisk.size(), 1u);
+  EXPECT_EQ(onDisk[0].at("ESTADOPUSH"), "3");
+  EXPECT_EQ(onDisk[0].at("DTPROXAUD"), "20260510");
+}
+
 TEST_F(HistoricosTest, MovementsPartiesAndErrorLineOfACase) {
   const std::string tramita = Header(3, 26, "1.100", "Tramita") +
                               "Dt_1=05/03/2026\r\nHr_1=10:00\r\nTxt_1=Conclusos\r\n"
