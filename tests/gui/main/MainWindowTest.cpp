@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDesktopServices>
@@ -93,6 +94,7 @@ struct SeenBox {
   QString title, text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
   QMessageBox::StandardButtons buttons;
+  QStringList labels;  // the buttons' texts
 };
 
 // Answers the next message box that comes up with `answer`, keeping what it
@@ -106,7 +108,9 @@ class BoxAnswerer {
       if (!box)
         return;
       poll_.stop();
-      seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons()};
+      seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons(), {}};
+      for (QAbstractButton* button : box->buttons())
+        seen.labels << button->text();
       if (!shot.empty())
         SaveShot(*box, shot);
       box->button(answer)->click();
@@ -428,6 +432,9 @@ TEST_F(MainWindowTest, ResyncMenuAsksAndCancelDoesNothing) {
             "estão devidamente cadastrados.\n Deseja continuar?");
   EXPECT_EQ(answer.seen.icon, QMessageBox::Question);
   EXPECT_EQ(answer.seen.buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  QStringList labels = answer.seen.labels;
+  labels.sort();
+  EXPECT_EQ(labels, (QStringList{"Cancelar", "Não", "Sim"}));
   EXPECT_EQ(front.View().LogPane()->document()->blockCount(), lines);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
   SaveShot(front.View(), "resync-cancelled");
