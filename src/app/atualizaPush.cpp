@@ -42,6 +42,12 @@ std::string UpdateCheckAddress() {
   return std::string(CAU_UPDATE_URL) + "/checaversao.php?origem=VUZAZOZ&versao=" + ExeVersion();
 }
 
+int ExitStatus(TfrmAtualizaPush::StartUp startUp, TfrmAtualizaPush::RunState run) {
+  if (startUp == TfrmAtualizaPush::StartUp::Ended)
+    return 2;
+  return run == TfrmAtualizaPush::RunState::Complete ? 0 : 1;
+}
+
 TfrmAtualizaPush::TfrmAtualizaPush(Desktop& desktop, FormEnvironment environment)
     : desktop_(desktop),
       env_(std::move(environment)),
