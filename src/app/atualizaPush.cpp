@@ -48,6 +48,12 @@ std::string UpdateCheckAddress() {
   return UpdateServer() + "/checaversao.php?origem=VUZAZOZ&versao=" + ExeVersion();
 }
 
+int ExitStatus(TfrmAtualizaPush::StartUp startUp, TfrmAtualizaPush::RunState run) {
+  if (startUp == TfrmAtualizaPush::StartUp::Ended)
+    return 2;
+  return run == TfrmAtualizaPush::RunState::Complete ? 0 : 1;
+}
+
 TfrmAtualizaPush::TfrmAtualizaPush(Desktop& desktop, FormEnvironment environment)
     : desktop_(desktop),
       env_(std::move(environment)),

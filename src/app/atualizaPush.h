@@ -234,4 +234,9 @@ std::string UpdateServer();
 // The update check's address for this version.
 std::string UpdateCheckAddress();
 
+// The program's exit status once the window is gone: 2 when the start-up
+// ended the program, 0 after a complete run, 1 otherwise (no run, or a run
+// cancelled or failed).
+int ExitStatus(TfrmAtualizaPush::StartUp startUp, TfrmAtualizaPush::RunState run);
+
 }  // namespace cau
