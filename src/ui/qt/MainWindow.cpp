@@ -69,7 +69,8 @@ MainWindow::MainWindow(TfrmAtualizaPush& form) : form_(form) {
                  Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                  Qt::WindowCloseButtonHint);
   QFont font;
-  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans")});
+  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans Condensed"),
+                    QStringLiteral("DejaVu Sans")});
   font.setPointSize(8);
   setFont(font);
 
@@ -278,7 +279,9 @@ void MainWindow::Render(const Control& control, QWidget* widget) {
   } else if (auto* bar = qobject_cast<QProgressBar*>(widget)) {
     if (const auto* gauge = dynamic_cast<const TGauge*>(&control)) {
       bar->setValue(gauge->Progress());
-      bar->setStyleSheet(GaugeStyle(ColorOf(control.FontColor(), base)));
+      if (const QString style = GaugeStyle(ColorOf(control.FontColor(), base));
+          bar->styleSheet() != style)
+        bar->setStyleSheet(style);
     } else if (const auto* progress = dynamic_cast<const TProgressBar*>(&control)) {
       bar->setRange(0, progress->Max());
       bar->setValue(progress->Position());

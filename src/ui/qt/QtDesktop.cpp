@@ -1,5 +1,8 @@
 #include "ui/qt/QtDesktop.h"
 
+#include <utility>
+
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QMessageBox>
@@ -86,6 +89,11 @@ MsgAnswer QtDesktop::MessageBox(const std::string& text, const std::string& capt
   QMessageBox box(IconOf(icon), QString::fromStdString(caption), body, ButtonsOf(buttons),
                   BoxParent());
   box.setTextFormat(Qt::PlainText);
+  for (const auto& [button, label] :
+       {std::pair{QMessageBox::Yes, "Sim"}, std::pair{QMessageBox::No, "Não"},
+        std::pair{QMessageBox::Cancel, "Cancelar"}, std::pair{QMessageBox::Ok, "OK"}})
+    if (QAbstractButton* shown = box.button(button))
+      shown->setText(QString::fromUtf8(label));
   // The hourglass of a run must not hide the pointer from the box.
   if (busy_)
     QApplication::setOverrideCursor(Qt::ArrowCursor);

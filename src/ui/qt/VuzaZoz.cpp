@@ -1,5 +1,7 @@
 // The program entry: the window front end when there is a display and no
 // -CONSOLE, the terminal front end otherwise.
+#include <cstdio>
+#include <exception>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -15,7 +17,13 @@ int main(int argc, char** argv) {
   std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec)
     exe = std::filesystem::absolute(argv[0], ec);
-  if (!cau::ParseCommandLine(args).console && cau::HasDisplay())
-    return cau::RunWindow(argc, argv, args, exe.string());
-  return cau::RunConsole(args, exe.string());
+  try {
+    if (!cau::ParseCommandLine(args).console && cau::HasDisplay())
+      return cau::RunWindow(argc, argv, args, exe.string());
+    return cau::RunConsole(args, exe.string());
+  } catch (const std::exception& e) {
+    // A failure no handler caught: say what it was instead of aborting.
+    std::fprintf(stderr, "Push Causarium: %s\n", e.what());
+    return 1;
+  }
 }
