@@ -182,6 +182,24 @@ TEST_F(UpdateFlowTest, DownloadsThatCannotBeVerifiedLeaveTheExecutable) {
   }
 }
 
+TEST_F(UpdateFlowTest, ClientMarksABodyCutShortOfItsAnnouncedLength) {
+  auto sim = Server(json::object(), {"--fault", "download:close,times=1"});
+  HttpUpdateClient client;
+  std::int64_t lastTotal = -1;
+  const HttpGetResponse cut =
+      client.Get(sim->Root() + "/downloads/VuzaZoz",
+                 [&](std::int64_t, std::int64_t total) { lastTotal = total; });
+  EXPECT_TRUE(cut.truncated);
+  EXPECT_EQ(cut.announced, static_cast<std::int64_t>(kNewVersion.size()));
+  EXPECT_EQ(lastTotal, static_cast<std::int64_t>(kNewVersion.size()));
+  EXPECT_LT(cut.body.size(), kNewVersion.size());
+
+  const HttpGetResponse whole = client.Get(sim->Root() + "/downloads/VuzaZoz", {});
+  EXPECT_FALSE(whole.truncated);
+  EXPECT_TRUE(whole.body == kNewVersion) << whole.body.size();
+  EXPECT_THROW(client.Get(sim->Root() + "/downloads/missing", {}), TransportError);  // 404
+}
+
 TEST_F(UpdateFlowTest, ReadOnlyFolderLeavesTheExecutable) {
   auto sim = Server({{"signature", test::SignWithTestKey(kNewVersion)}});
   FrozenFolder frozen(app_);
