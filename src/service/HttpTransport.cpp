@@ -339,6 +339,12 @@ SoapHttpResponse HttpTransport::Post(const std::string& address, const std::stri
 }
 
 HttpGetResponse HttpTransport::Get(const std::string& address, const DownloadProgress& progress) {
+  // Blanks, as in the version text of a debug build, go out as a browser
+  // sends them; libcurl refuses an address that holds one.
+  std::string url;
+  for (char c : address) {
+    url += c == ' ' ? std::string("%20") : std::string(1, c);
+  }
   CURL* h = impl_->curl.get();
   curl_easy_reset(h);
 
@@ -355,7 +361,7 @@ HttpGetResponse HttpTransport::Get(const std::string& address, const DownloadPro
 
   char errorText[CURL_ERROR_SIZE] = {};
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
-  curl_easy_setopt(h, CURLOPT_URL, address.c_str());
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);

@@ -84,6 +84,7 @@ class HttpTransport final : public SoapTransport {
   // after each piece of the body. Throws TransportError for a connection
   // failure, a time-out, an oversized answer or a status of 300 or more; a
   // body cut short of its announced length comes back marked `truncated`.
+  // Blanks in `address` are sent as "%20".
   HttpGetResponse Get(const std::string& address, const DownloadProgress& progress = {});
   // Closes the open connection; the next request connects anew.
   void Disconnect();

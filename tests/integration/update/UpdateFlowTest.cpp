@@ -200,6 +200,16 @@ TEST_F(UpdateFlowTest, ClientMarksABodyCutShortOfItsAnnouncedLength) {
   EXPECT_THROW(client.Get(sim->Root() + "/downloads/missing", {}), TransportError);  // 404
 }
 
+// Debug and pre-release builds carry blanks in their version text.
+TEST_F(UpdateFlowTest, VersionTextWithBlanksReachesTheServer) {
+  auto sim = Server({{"signature", test::SignWithTestKey(kNewVersion)}});
+  HttpUpdateClient client;
+  RunUpdateCheck(
+      desktop_, client, exe_,
+      sim->Root() + "/checaversao.php?origem=VUZAZOZ&versao=0.9.9.1 (debug,pre-release)");
+  EXPECT_TRUE(ReadFile(exe_) == kNewVersion);
+}
+
 TEST_F(UpdateFlowTest, ReadOnlyFolderLeavesTheExecutable) {
   auto sim = Server({{"signature", test::SignWithTestKey(kNewVersion)}});
   FrozenFolder frozen(app_);
