@@ -28,8 +28,6 @@ namespace cau {
 
 namespace {
 
-constexpr int kClientWidth = 506, kClientHeight = 417;
-
 QString Text(const std::string& text) {
   QString s = QString::fromStdString(text);
   s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -75,7 +73,8 @@ MainWindow::MainWindow(TfrmAtualizaPush& form) : form_(form) {
   setFont(font);
 
   auto* client = new QWidget(this);
-  client->setFixedSize(kClientWidth, kClientHeight);
+  const Bounds& area = form.Window.GetBounds();  // the client area
+  client->setFixedSize(area.width, area.height);
   setCentralWidget(client);
   layout()->setSizeConstraint(QLayout::SetFixedSize);
 

@@ -467,6 +467,29 @@ TEST_F(MainWindowTest, StartUpRefusalIsAnErrorBoxAndNoWindow) {
   EXPECT_EQ(front.Finish(), 2);
 }
 
+TEST_F(MainWindowTest, StartUpStopLeavesTheWindowToReadTheLog) {
+  for (const fs::path& file : fs::directory_iterator(host_ / "dados"))
+    if (file.filename().string().rfind("AGENDA.", 0) == 0 ||
+        file.filename().string().rfind("agenda.", 0) == 0)
+      fs::remove(file);
+  WindowFront& front = Open({"-AUTOSTART"});
+  ASSERT_EQ(front.Start(), StartUp::Stopped);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&front.View()));
+  QCoreApplication::processEvents();
+  MainWindow& view = front.View();
+
+  const std::vector<PaneLine> lines = PaneLines(*view.LogPane());
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back().text, "Não foi possível abrir o Banco de dados. (Agenda de Compromissos)");
+  EXPECT_EQ(lines.back().color, QColor(255, 0, 0));
+  QPushButton* start = Find<QPushButton>(view, "btnIniciar");
+  EXPECT_TRUE(start->isVisible());
+  EXPECT_FALSE(start->isEnabled());
+  EXPECT_EQ(front.Form().Run(), RunState::Idle);  // no run, -AUTOSTART or not
+  SaveShot(view, "start-up-stopped");
+  EXPECT_EQ(front.Finish(), 1);
+}
+
 TEST_F(MainWindowTest, BoxAnswersFollowTheButtonPressed) {
   WindowFront& front = Open({});
   StartAndShow(front);
