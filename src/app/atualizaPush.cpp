@@ -1,6 +1,7 @@
 #include "app/atualizaPush.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <utility>
 
@@ -38,8 +39,13 @@ std::string RegionalDateTime(const LocalTime& t) {
   return result;
 }
 
+std::string UpdateServer() {
+  const char* server = std::getenv("CAU_UPDATE_SERVER");
+  return server && *server ? std::string(server) : std::string(CAU_UPDATE_URL);
+}
+
 std::string UpdateCheckAddress() {
-  return std::string(CAU_UPDATE_URL) + "/checaversao.php?origem=VUZAZOZ&versao=" + ExeVersion();
+  return UpdateServer() + "/checaversao.php?origem=VUZAZOZ&versao=" + ExeVersion();
 }
 
 int ExitStatus(TfrmAtualizaPush::StartUp startUp, TfrmAtualizaPush::RunState run) {

@@ -249,6 +249,9 @@ class TfrmAtualizaPush {
 // the time left out at exactly midnight.
 std::string RegionalDateTime(const LocalTime& t);
 
+// The update server: the environment's CAU_UPDATE_SERVER when set, else
+// the build's setting.
+std::string UpdateServer();
 // The update check's address for this version.
 std::string UpdateCheckAddress();
 

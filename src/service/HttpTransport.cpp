@@ -48,6 +48,8 @@ struct Exchange {
   std::size_t cap = 0;
   std::string statusText;
   const std::function<void(Traffic)>* hook = nullptr;
+  const DownloadProgress* progress = nullptr;
+  std::int64_t announced = -1;
   std::chrono::milliseconds timeout{};
   SteadyClock::time_point lastActivity = SteadyClock::now();
   curl_off_t lastUp = 0, lastDown = 0;
@@ -96,15 +98,57 @@ size_t WritePiece(char* data, size_t size, size_t count, void* user) {
     return 0;
   }
   x.received.append(data, n);
-  return x.Notify(Traffic::Received) ? n : 0;
+  if (!x.Notify(Traffic::Received)) {
+    return 0;
+  }
+  if (x.progress && *x.progress) {
+    try {
+      (*x.progress)(static_cast<std::int64_t>(x.received.size()),
+                    std::max<std::int64_t>(x.announced, 0));
+    } catch (...) {
+      x.hookError = std::current_exception();
+      return 0;
+    }
+  }
+  return n;
+}
+
+// The value of a "Content-Length:" header line; -1 when the line is another.
+std::int64_t ContentLength(std::string_view line) {
+  constexpr std::string_view kName = "content-length:";
+  if (line.size() < kName.size()) {
+    return -1;
+  }
+  for (std::size_t i = 0; i < kName.size(); ++i) {
+    const char c = line[i];
+    if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kName[i]) {
+      return -1;
+    }
+  }
+  std::int64_t value = -1;
+  for (char c : line.substr(kName.size())) {
+    if (c >= '0' && c <= '9') {
+      if (value > (std::int64_t{1} << 56)) {
+        return -1;
+      }
+      value = (value < 0 ? 0 : value * 10) + (c - '0');
+    } else if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+      return -1;
+    }
+  }
+  return value;
 }
 
 // Keeps the reason phrase of the last status line ("HTTP/1.1 404 Not Found").
 size_t HeaderLine(char* data, size_t size, size_t count, void* user) {
   auto& x = *static_cast<Exchange*>(user);
   std::string_view line(data, size * count);
+  if (const std::int64_t length = ContentLength(line); length >= 0) {
+    x.announced = length;
+  }
   if (line.starts_with("HTTP/")) {
     x.statusText.clear();
+    x.announced = -1;
     auto sp = line.find(' ');
     if (sp != std::string_view::npos) {
       sp = line.find(' ', sp + 1);
@@ -141,6 +185,44 @@ int Progress(void* user, curl_off_t, curl_off_t dlnow, curl_off_t, curl_off_t ul
 bool IsCertificateError(CURLcode rc) {
   return rc == CURLE_PEER_FAILED_VERIFICATION || rc == CURLE_SSL_CACERT_BADFILE ||
          rc == CURLE_SSL_ISSUER_ERROR || rc == CURLE_SSL_PINNEDPUBKEYNOTMATCH;
+}
+
+void ApplyProxy(CURL* h, const ProxySettings& p) {
+  switch (p.mode) {
+    case ProxySettings::Mode::System:
+      break;  // libcurl reads the proxy variables of the environment
+    case ProxySettings::Mode::None:
+      curl_easy_setopt(h, CURLOPT_PROXY, "");
+      break;
+    case ProxySettings::Mode::Explicit:
+      curl_easy_setopt(h, CURLOPT_PROXY, p.address.c_str());
+      curl_easy_setopt(h, CURLOPT_NOPROXY, "");
+      if (!p.user.empty() || !p.password.empty()) {
+        curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, p.user.c_str());
+        curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, p.password.c_str());
+        curl_easy_setopt(h, CURLOPT_PROXYAUTH, CURLAUTH_BASIC);
+      }
+      break;
+  }
+}
+
+// The message of a failed transfer, after the checks every request shares.
+[[noreturn]] void ThrowFailure(CURLcode rc, const char* errorText, const std::string& where) {
+  std::string system = curl_easy_strerror(rc);
+  if (errorText[0] != '\0') {
+    system += " (" + std::string(errorText) + ")";
+  }
+  system = text::ReduceToCp1252(system);
+  if (IsCertificateError(rc)) {
+    throw TransportError("Certificado do servidor não verificado: " + system + where);
+  }
+  throw TransportError("Falha na conexão com o servidor: " + system + where);
+}
+
+std::string TimeoutText(std::chrono::milliseconds timeout) {
+  const auto ms = timeout.count();
+  return "Tempo esgotado: nenhum dado do servidor em " +
+         (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms");
 }
 
 }  // namespace
@@ -226,23 +308,7 @@ SoapHttpResponse HttpTransport::Post(const std::string& address, const std::stri
   curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, Progress);
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &x);
 
-  const ProxySettings& p = impl_->proxy;
-  switch (p.mode) {
-    case ProxySettings::Mode::System:
-      break;  // libcurl reads the proxy variables of the environment
-    case ProxySettings::Mode::None:
-      curl_easy_setopt(h, CURLOPT_PROXY, "");
-      break;
-    case ProxySettings::Mode::Explicit:
-      curl_easy_setopt(h, CURLOPT_PROXY, p.address.c_str());
-      curl_easy_setopt(h, CURLOPT_NOPROXY, "");
-      if (!p.user.empty() || !p.password.empty()) {
-        curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, p.user.c_str());
-        curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, p.password.c_str());
-        curl_easy_setopt(h, CURLOPT_PROXYAUTH, CURLAUTH_BASIC);
-      }
-      break;
-  }
+  ApplyProxy(h, impl_->proxy);
 
   const CURLcode rc = curl_easy_perform(h);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
@@ -251,25 +317,14 @@ SoapHttpResponse HttpTransport::Post(const std::string& address, const std::stri
   }
   const std::string where = " - endereço: " + address + ", SOAPAction: \"" + soapAction + "\"";
   if (x.timedOut) {
-    const auto ms = impl_->timeout.count();
-    throw TransportError(
-        "Tempo esgotado: nenhum dado do servidor em " +
-        (ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms") + where);
+    throw TransportError(TimeoutText(impl_->timeout) + where);
   }
   if (x.overCap) {
     throw TransportError("Resposta do servidor maior que o limite de " +
                          std::to_string(impl_->cap) + " bytes" + where);
   }
   if (rc != CURLE_OK) {
-    std::string system = curl_easy_strerror(rc);
-    if (errorText[0] != '\0') {
-      system += " (" + std::string(errorText) + ")";
-    }
-    system = text::ReduceToCp1252(system);
-    if (IsCertificateError(rc)) {
-      throw TransportError("Certificado do servidor não verificado: " + system + where);
-    }
-    throw TransportError("Falha na conexão com o servidor: " + system + where);
+    ThrowFailure(rc, errorText, where);
   }
 
   SoapHttpResponse response;
@@ -281,6 +336,89 @@ SoapHttpResponse HttpTransport::Post(const std::string& address, const std::stri
   }
   response.body = std::move(x.received);
   return response;
+}
+
+HttpGetResponse HttpTransport::Get(const std::string& address, const DownloadProgress& progress) {
+  // Blanks, as in the version text of a debug build, go out as a browser
+  // sends them; libcurl refuses an address that holds one.
+  std::string url;
+  for (char c : address) {
+    url += c == ' ' ? std::string("%20") : std::string(1, c);
+  }
+  CURL* h = impl_->curl.get();
+  curl_easy_reset(h);
+
+  Exchange x;
+  x.cap = impl_->cap;
+  x.hook = &impl_->hook;
+  x.progress = &progress;
+  x.timeout = impl_->timeout;
+
+  Slist headers;
+  Append(headers, "Connection: Keep-Alive");
+  Append(headers, "Cache-Control: no-cache");
+  Append(headers, "Pragma: no-cache");
+
+  char errorText[CURL_ERROR_SIZE] = {};
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WritePiece);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &x);
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, HeaderLine);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, &x);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, Progress);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &x);
+  ApplyProxy(h, impl_->proxy);
+
+  const CURLcode rc = curl_easy_perform(h);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, nullptr);
+  if (x.hookError) {
+    std::rethrow_exception(x.hookError);
+  }
+  const std::string where = " - endereço: " + address;
+  if (x.timedOut) {
+    throw TransportError(TimeoutText(impl_->timeout) + where);
+  }
+  if (x.overCap) {
+    throw TransportError("Resposta do servidor maior que o limite de " +
+                         std::to_string(impl_->cap) + " bytes" + where);
+  }
+  HttpGetResponse response;
+  if (rc == CURLE_PARTIAL_FILE) {
+    response.truncated = true;
+  } else if (rc != CURLE_OK) {
+    ThrowFailure(rc, errorText, where);
+  }
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &response.status);
+  response.statusText = std::move(x.statusText);
+  if (response.status >= 300) {
+    throw TransportError("Erro HTTP " + std::to_string(response.status) + " " +
+                         response.statusText + where);
+  }
+  response.announced = x.announced;
+  response.truncated =
+      response.truncated ||
+      (x.announced >= 0 && static_cast<std::int64_t>(x.received.size()) < x.announced);
+  response.body = std::move(x.received);
+  return response;
+}
+
+void HttpTransport::Disconnect() {
+  CURL* fresh = curl_easy_init();
+  if (!fresh) {
+    throw TransportError("Não foi possível iniciar o cliente HTTP");
+  }
+  impl_->curl.reset(fresh);  // the old handle takes its connections with it
 }
 
 std::string NextTrafficCaption(std::string_view caption) {

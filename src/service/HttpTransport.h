@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,6 +30,18 @@ class SoapTransport {
 };
 
 enum class Traffic { Sent, Received };
+
+// What a GET brought back (a status of 300 or more throws).
+struct HttpGetResponse {
+  long status = 0;
+  std::string statusText;
+  std::string body;
+  std::int64_t announced = -1;  // the Content-Length the response gave; -1 when none
+  bool truncated = false;       // the connection closed before the announced length
+};
+
+// Bytes of the body received so far and the announced total (0 when none).
+using DownloadProgress = std::function<void(std::int64_t received, std::int64_t total)>;
 
 // Proxy choice of the transport.
 struct ProxySettings {
@@ -66,6 +79,15 @@ class HttpTransport final : public SoapTransport {
 
   SoapHttpResponse Post(const std::string& address, const std::string& soapAction,
                         const std::string& body) override;
+
+  // GETs `address` into memory with "Pragma: no-cache", calling `progress`
+  // after each piece of the body. Throws TransportError for a connection
+  // failure, a time-out, an oversized answer or a status of 300 or more; a
+  // body cut short of its announced length comes back marked `truncated`.
+  // Blanks in `address` are sent as "%20".
+  HttpGetResponse Get(const std::string& address, const DownloadProgress& progress = {});
+  // Closes the open connection; the next request connects anew.
+  void Disconnect();
 
  private:
   struct Impl;

@@ -390,7 +390,9 @@ std::string PushModel::UpdateAnswer(const std::string& clientVersion,
     return "versaoAtual=" + update.version + "\n";
   }
   const std::string url = update.url.empty() ? downloadBase + update.file : update.url;
-  return "novaVersaoUrl=" + url + "\n";
+  const std::string signature =
+      update.signature.empty() ? std::string() : "assinatura=" + update.signature + "\n";
+  return signature + "novaVersaoUrl=" + url + "\n";
 }
 
 }  // namespace pushsim

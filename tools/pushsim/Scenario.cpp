@@ -387,10 +387,11 @@ Scenario ParseScenario(const json& doc, const std::filesystem::path& baseFolder)
   ReadMutable(f, s.state);
   if (f.Has("update")) {
     Fields u(f.Raw("update"), f.Where("update"));
-    u.Allow({"version", "file", "url", "folder"});
+    u.Allow({"version", "file", "url", "folder", "signature"});
     s.update.version = u.String("version");
     s.update.file = u.String("file");
     s.update.url = u.String("url");
+    s.update.signature = u.String("signature");
     if (u.Has("folder")) {
       s.update.folder = baseFolder / u.String("folder");
     }

@@ -96,9 +96,10 @@ struct Counters {
 };
 
 struct UpdateInfo {
-  std::string version;  // newest published version; empty: none
-  std::string file;     // file name under the download folder
-  std::string url;      // explicit download address instead of our own
+  std::string version;    // newest published version; empty: none
+  std::string file;       // file name under the download folder
+  std::string url;        // explicit download address instead of our own
+  std::string signature;  // base64 signature announced before the address; empty: none
   std::filesystem::path folder;
 };
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "app/atualizaPush.h"
+#include "ui/autoupdate.h"
 
 namespace cau {
 
@@ -114,7 +115,43 @@ MsgAnswer ConsoleDesktop::MessageBox(const std::string& text, const std::string&
 }
 
 void ConsoleDesktop::OpenInBrowser(const std::string& address) {
-  Print("Abra no navegador: " + address + "\n");
+  notices_.OpenInBrowser(address);
+}
+
+void ConsoleDesktop::ShowNotices() {
+  for (const std::string& notice : notices_.Notices())
+    Print("Aviso: " + notice + "\n");
+}
+
+void ConsoleDesktop::CheckForUpdate(const std::string& address) {
+  if (exePath_.empty())
+    return;
+  try {
+    HttpUpdateClient client;
+    RunUpdateCheck(aux_, client, exePath_, address, &aux_);
+  } catch (const std::exception& e) {
+    Print("[AVISO] Atualização: " + WithNewlines(e.what()) + "\n");
+  }
+}
+
+MsgAnswer ConsoleDesktop::AuxLines::MessageBox(const std::string& text, const std::string&,
+                                               MsgIcon icon, MsgButtons) {
+  const char* mark = icon == MsgIcon::Warning || icon == MsgIcon::Error ? "[AVISO] " : "";
+  owner_.Print(std::string(mark) + WithNewlines(text) + "\n");
+  return MsgAnswer::Ok;
+}
+
+bool ConsoleDesktop::AuxLines::ShellOpen(const std::string& address) {
+  owner_.Print("Abra no navegador: " + address + "\n");
+  return true;
+}
+
+// The update dialog's statuses while it is shown.
+void ConsoleDesktop::AuxLines::Changed(const Control& control) {
+  if (control.Name() == "frmAutoUpdate")
+    dialogShown_ = control.Visible();
+  else if (dialogShown_ && control.Name() == "lbStatus")
+    owner_.Print("Atualização: " + control.Caption() + "\n");
 }
 
 void ConsoleDesktop::ShowHtml(const std::string& html) {
@@ -168,6 +205,7 @@ void ConsoleDesktop::DrawProgress() {
 
 int RunConsole(const std::vector<std::string>& args, const std::string& exePath) {
   ConsoleDesktop desktop;
+  desktop.SetExecutable(exePath);
   TfrmAtualizaPush form(desktop, FormEnvironment{args, exePath, nullptr, nullptr, nullptr});
   desktop.Attach(&form);
   CatchInterrupt();
@@ -176,6 +214,7 @@ int RunConsole(const std::vector<std::string>& args, const std::string& exePath)
     desktop.Attach(nullptr);  // the window was never shown: its closing line stays in the file
     return 2;
   }
+  desktop.CreateNotices();
   form.FormShow();
   // A terminal has no Connect button to press: the run starts unless the
   // start-up stopped or the window was closed.
@@ -184,6 +223,7 @@ int RunConsole(const std::vector<std::string>& args, const std::string& exePath)
   const int status = form.Run() == TfrmAtualizaPush::RunState::Complete ? 0 : 1;
   form.FormClose();
   form.FormDestroy();
+  desktop.DestroyNotices();
   desktop.Attach(nullptr);
   return status;
 }

@@ -2,7 +2,9 @@
 // (error lines marked "[ERRO] ", in red on a terminal), the step, status and
 // progress as one updating line on standard error when that is a terminal,
 // message boxes printed with their caption, questions asked on the terminal
-// or answered No without one. Ctrl-C presses the end button.
+// or answered No without one. Ctrl-C presses the end button. The notices
+// of "avisos.txt" are kept as the window front end keeps them; the update
+// check reports what it does as lines, without a dialog.
 #pragma once
 
 #include <cstdio>
@@ -12,6 +14,8 @@
 
 #include "app/Controls.h"
 #include "app/Desktop.h"
+#include "ui/AuxDesktop.h"
+#include "ui/mostraAvisos.h"
 
 namespace cau {
 
@@ -45,11 +49,18 @@ class ConsoleDesktop final : public Desktop, public ControlObserver {
   void SetHourglass(bool) override {}
   void RepaintNow(const Control& control) override;
   void OpenInBrowser(const std::string& address) override;
-  int NoticeCount() override { return 0; }
-  void ShowNotices() override {}
+  int NoticeCount() override { return notices_.NoticeCount(); }
+  void ShowNotices() override;
   void ShowHtml(const std::string& html) override;
-  void CheckForUpdate(const std::string&) override {}
+  void CheckForUpdate(const std::string& address) override;
   void CloseMainWindow() override { closed_ = true; }
+
+  // The executable that an update replaces (empty: no update check).
+  void SetExecutable(std::string exePath) { exePath_ = std::move(exePath); }
+  // The notices window's life: loaded after the main window's start-up,
+  // written back at the end.
+  void CreateNotices() { notices_.FormCreate(); }
+  void DestroyNotices() { notices_.FormDestroy(); }
 
   void Changed(const Control& control) override;
   void LineAdded(const TLogPane& pane, const LogLine& line) override;
@@ -59,7 +70,27 @@ class ConsoleDesktop final : public Desktop, public ControlObserver {
   void DrawProgress();
   void Print(const std::string& text);
 
+  // The auxiliary windows' side: boxes and statuses as lines, the browser
+  // as an address to open.
+  class AuxLines final : public AuxDesktop, public ControlObserver {
+   public:
+    explicit AuxLines(ConsoleDesktop& owner) : owner_(owner) {}
+    MsgAnswer MessageBox(const std::string& text, const std::string& caption, MsgIcon icon,
+                         MsgButtons buttons) override;
+    void ProcessMessages() override {}
+    bool ShellOpen(const std::string& address) override;
+    void Changed(const Control& control) override;
+    void LineAdded(const TLogPane&, const LogLine&) override {}
+
+   private:
+    ConsoleDesktop& owner_;
+    bool dialogShown_ = false;
+  };
+
   ConsoleStreams io_;
+  AuxLines aux_{*this};
+  TfrmMostraAvisos notices_{aux_};
+  std::string exePath_;
   TfrmAtualizaPush* form_ = nullptr;
   bool closed_ = false;
   bool progressShown_ = false;

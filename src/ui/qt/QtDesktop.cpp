@@ -9,7 +9,14 @@
 #include <QString>
 #include <QUrl>
 
+#include <utility>
+
+#include "app/atualizaPush.h"
+#include "ui/UpdateSignature.h"
+#include "ui/autoupdate.h"
+#include "ui/qt/AutoUpdateView.h"
 #include "ui/qt/MainWindow.h"
+#include "ui/qt/MostraAvisosView.h"
 
 namespace cau {
 
@@ -64,8 +71,11 @@ MsgAnswer AnswerOf(int button, MsgButtons buttons) {
 
 }  // namespace
 
+QtDesktop::QtDesktop(std::string exePath) : exePath_(std::move(exePath)) {}
+
 QtDesktop::~QtDesktop() {
   SetHourglass(false);
+  noticesView_.reset();
 }
 
 QWidget* QtDesktop::BoxParent() const {
@@ -113,20 +123,51 @@ void QtDesktop::RepaintNow(const Control& control) {
 }
 
 void QtDesktop::OpenInBrowser(const std::string& address) {
-  QDesktopServices::openUrl(QUrl(QString::fromStdString(address)));
+  notices_.OpenInBrowser(address);
 }
 
-// ---- Notices window and update dialog (placeholders) ----
+bool QtDesktop::ShellOpen(const std::string& address) {
+  return QDesktopServices::openUrl(QUrl(QString::fromStdString(address)));
+}
+
+// ---- Notices window and update dialog ----
+
+void QtDesktop::CreateNotices(QWidget* mainWindow) {
+  notices_.FormCreate();
+  noticesView_ = std::make_unique<MostraAvisosView>(notices_, mainWindow);
+}
+
+void QtDesktop::DestroyNotices() {
+  noticesView_.reset();
+  notices_.FormDestroy();
+}
 
 int QtDesktop::NoticeCount() {
-  return 0;
+  return notices_.NoticeCount();
 }
 
-void QtDesktop::ShowNotices() {}
+void QtDesktop::ShowNotices() {
+  notices_.ShowNotices();
+}
 
-void QtDesktop::ShowHtml(const std::string&) {}
+void QtDesktop::ShowHtml(const std::string& html) {
+  notices_.ShowHtml(html);
+}
 
-void QtDesktop::CheckForUpdate(const std::string&) {}
+// The dialog exists for one check; a failed request gets the program's
+// error box.
+void QtDesktop::CheckForUpdate(const std::string& address) {
+  if (exePath_.empty())
+    return;
+  try {
+    HttpUpdateClient client;
+    TfrmAutoUpdate dialog(*this, client, exePath_, UpdatePublicKey());
+    AutoUpdateView view(dialog);
+    dialog.ChecaVersao(address);
+  } catch (const std::exception& e) {
+    MessageBox(e.what(), std::string(kApplicationTitle), MsgIcon::Error, MsgButtons::Ok);
+  }
+}
 
 // ----
 

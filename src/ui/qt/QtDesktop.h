@@ -2,19 +2,26 @@
 // hourglass, painting at once and the browser, for the main window's view.
 #pragma once
 
+#include <memory>
 #include <string>
 
 #include "app/Desktop.h"
+#include "ui/AuxDesktop.h"
+#include "ui/mostraAvisos.h"
 
 class QWidget;
 
 namespace cau {
 
 class MainWindow;
+class MostraAvisosView;
 
-class QtDesktop : public Desktop {
+// Also the desktop of the notices window and the update dialog.
+class QtDesktop : public Desktop, public AuxDesktop {
  public:
-  QtDesktop() = default;
+  // `exePath`: the executable that an update replaces (empty: none, the
+  // update check does nothing).
+  explicit QtDesktop(std::string exePath = {});
   ~QtDesktop() override;
   QtDesktop(const QtDesktop&) = delete;
   QtDesktop& operator=(const QtDesktop&) = delete;
@@ -30,12 +37,19 @@ class QtDesktop : public Desktop {
   void RepaintNow(const Control& control) override;
   void OpenInBrowser(const std::string& address) override;
 
-  // The notices window and the update dialog: placeholders that hold no
-  // notices and show nothing until those windows are wired in here.
+  // The notices window and the update dialog.
   int NoticeCount() override;
   void ShowNotices() override;
   void ShowHtml(const std::string& html) override;
   void CheckForUpdate(const std::string& address) override;
+  bool ShellOpen(const std::string& address) override;
+
+  // The notices window's life: created after the main window's start-up
+  // (its notices loaded), destroyed at the end (its notices saved).
+  void CreateNotices(QWidget* mainWindow);
+  void DestroyNotices();
+  TfrmMostraAvisos& Notices() { return notices_; }
+  MostraAvisosView* NoticesView() const { return noticesView_.get(); }
 
   void CloseMainWindow() override;
 
@@ -44,6 +58,9 @@ class QtDesktop : public Desktop {
 
   MainWindow* view_ = nullptr;
   bool busy_ = false;
+  std::string exePath_;
+  TfrmMostraAvisos notices_{*this};
+  std::unique_ptr<MostraAvisosView> noticesView_;
 };
 
 }  // namespace cau

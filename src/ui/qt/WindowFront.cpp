@@ -17,7 +17,8 @@ bool HasDisplay() {
 }
 
 WindowFront::WindowFront(FormEnvironment environment)
-    : form_(std::make_unique<TfrmAtualizaPush>(desktop_, std::move(environment))),
+    : desktop_(environment.exePath),
+      form_(std::make_unique<TfrmAtualizaPush>(desktop_, std::move(environment))),
       view_(std::make_unique<MainWindow>(*form_)) {
   desktop_.Attach(view_.get());
 }
@@ -28,13 +29,16 @@ WindowFront::~WindowFront() {
 
 TfrmAtualizaPush::StartUp WindowFront::Start() {
   startUp_ = form_->FormCreate();
-  if (startUp_ != TfrmAtualizaPush::StartUp::Ended)
+  if (startUp_ != TfrmAtualizaPush::StartUp::Ended) {
+    desktop_.CreateNotices(view_.get());
     view_->ShowCentred();
+  }
   return startUp_;
 }
 
 int WindowFront::Finish() {
   form_->FormDestroy();
+  desktop_.DestroyNotices();
   return ExitStatus(startUp_, form_->Run());
 }
 

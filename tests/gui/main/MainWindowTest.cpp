@@ -48,14 +48,27 @@ class QtEnvironment : public ::testing::Environment {
   void SetUp() override {
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     app_ = std::make_unique<QApplication>(argc_, argv_);
+    // The update check at every show meets a server without a newer version.
+    updateDir_ = std::make_unique<test::TempDir>("gui-main-update");
+    const fs::path scenario = updateDir_->path() / "no-update.json";
+    test::WriteFile(scenario, "{}");
+    updates_ = std::make_unique<test::Pushsim>(std::vector<std::string>{}, scenario.string());
+    ::setenv("CAU_UPDATE_SERVER", updates_->Root().c_str(), 1);
   }
-  void TearDown() override { app_.reset(); }
+  void TearDown() override {
+    ::unsetenv("CAU_UPDATE_SERVER");
+    updates_.reset();
+    updateDir_.reset();
+    app_.reset();
+  }
 
  private:
   char name_[16] = "gui_main_tests";
   char* argv_[2] = {name_, nullptr};
   int argc_ = 1;
   std::unique_ptr<QApplication> app_;
+  std::unique_ptr<test::TempDir> updateDir_;
+  std::unique_ptr<test::Pushsim> updates_;
 };
 [[maybe_unused]] const auto* const kQt = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
