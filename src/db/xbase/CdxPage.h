@@ -79,6 +79,15 @@ class CdxNode {
   // Leaf: bytes that entries [from, to) need as one page (entry table and
   // stored key bytes). Overflows: a leaf past kLeafSpace, a branch past its
   // capacity.
+  // Asks for the keys and record numbers ahead of a search over them: a
+  // cold page then costs about one memory wait instead of one per probe.
+  void Prefetch() const {
+    for (std::size_t at = 0; at < keys_.size(); at += 64)
+      __builtin_prefetch(keys_.data() + at);
+    for (std::size_t at = 0; at < recnos_.size(); at += 16)
+      __builtin_prefetch(recnos_.data() + at);
+  }
+
   int PackedBytes(std::size_t from, std::size_t to) const;
   int PackedBytes() const { return PackedBytes(0, size()); }
   bool Overflows() const;

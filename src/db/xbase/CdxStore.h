@@ -230,6 +230,7 @@ CdxStore::Path CdxStore::Descend(const TagInfo& t, Less less) {
     if (path.depth >= kCdxMaxDepth)
       Corrupt("tag " + t.name + ": árvore funda demais");
     const CdxNode& node = Node(t, page);
+    node.Prefetch();
     if (!node.leaf() && node.empty())
       Corrupt("tag " + t.name + ": página interna vazia");
     // First entry not less than the target.

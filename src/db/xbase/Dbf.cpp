@@ -72,6 +72,41 @@ std::string_view Trim(std::string_view s) {
   return s.substr(b, e - b);
 }
 
+// The usual text of a numeric field, [-]digits[.digits] with at most 15
+// digits: mantissa and power of ten are exact doubles, so one division gives
+// the correctly rounded value, the same as from_chars. False for anything else.
+bool PlainNumber(std::string_view t, double& out) {
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  std::size_t i = 0;
+  const bool negative = !t.empty() && t[0] == '-';
+  if (negative)
+    ++i;
+  uint64_t mantissa = 0;
+  int digits = 0, decimals = -1;
+  for (; i < t.size(); ++i) {
+    const char c = t[i];
+    if (c >= '0' && c <= '9') {
+      if (++digits > 15)
+        return false;
+      mantissa = mantissa * 10 + uint64_t(c - '0');
+      if (decimals >= 0)
+        ++decimals;
+    } else if (c == '.' && decimals < 0) {
+      decimals = 0;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0)
+    return false;
+  double v = double(mantissa);
+  if (decimals > 0)
+    v /= kPow10[decimals];
+  out = negative ? -v : v;
+  return true;
+}
+
 int64_t GetLe64(const char* p) {
   uint64_t v = 0;
   for (int i = 7; i >= 0; --i)
@@ -169,7 +204,8 @@ Value DecodeField(const DbfField& field, std::string_view b) {
       if (!t.empty() && t[0] == '+')
         t.remove_prefix(1);
       // The leading number, locale-free; no number reads as 0.
-      if (std::from_chars(t.data(), t.data() + t.size(), v.number).ec != std::errc{})
+      if (!PlainNumber(t, v.number) &&
+          std::from_chars(t.data(), t.data() + t.size(), v.number).ec != std::errc{})
         v.number = 0;
       break;
     }
