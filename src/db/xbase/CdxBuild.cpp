@@ -21,14 +21,6 @@ void Put32(unsigned char* p, uint32_t v) {
     p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (auto& c : out)
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
-
 // A tag header: root, key length, options, order and the expression pool.
 std::vector<unsigned char> TagHeader(uint32_t root, int keyLength, uint8_t options,
                                      const std::string& keyExpr, const std::string& forExpr,
@@ -134,7 +126,7 @@ std::unique_ptr<CdxFile> CdxFile::Create(const std::filesystem::path& path,
                                          const std::vector<TagSpec>& specs) {
   std::set<std::string> names;
   for (const auto& spec : specs) {
-    const std::string name = Upper(spec.name);
+    const std::string name = CdxUpper(spec.name);
     if (name.empty() || name.size() > 10)
       throw Error("nome de tag inválido: " + name);
     for (char c : name)
@@ -171,7 +163,7 @@ std::unique_ptr<CdxFile> CdxFile::Create(const std::filesystem::path& path,
   uint32_t at = dirRoot + kCdxPageSize;
   for (const auto& spec : specs) {
     TagInfo t;
-    t.name = Upper(spec.name);
+    t.name = CdxUpper(spec.name);
     t.keyExpr = spec.keyExpr;
     t.forExpr = spec.forExpr;
     t.keyLength = spec.keyLength;

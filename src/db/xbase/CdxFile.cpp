@@ -22,14 +22,6 @@ uint32_t Get32(const unsigned char* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-std::string Upper(std::string_view s) {
-  std::string out(s);
-  for (auto& c : out)
-    if (c >= 'a' && c <= 'z')
-      c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
-
 }  // namespace
 
 // ---- reading the bag --------------------------------------------------------
@@ -211,9 +203,9 @@ uint32_t CdxFile::changeCounter() const {
 }
 
 int CdxFile::FindTag(std::string_view name) const {
-  const std::string want = Upper(name);
+  const std::string want = CdxUpper(name);
   for (std::size_t i = 0; i < store_->tags.size(); ++i)
-    if (Upper(store_->tags[i].name) == want)
+    if (CdxUpper(store_->tags[i].name) == want)
       return static_cast<int>(i);
   return -1;
 }

@@ -28,6 +28,15 @@ constexpr int kCdxMaxDepth = 64;
 
 std::string CdxHex(uint64_t v);
 
+// Tag names compare and are stored in ASCII upper case.
+inline std::string CdxUpper(std::string_view s) {
+  std::string out(s);
+  for (auto& c : out)
+    if (c >= 'a' && c <= 'z')
+      c = static_cast<char>(c - 'a' + 'A');
+  return out;
+}
+
 inline int ComparePair(std::string_view ka, uint32_t ra, std::string_view kb, uint32_t rb) {
   const int c = CompareKeys(ka, kb);
   if (c != 0)
