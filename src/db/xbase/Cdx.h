@@ -17,7 +17,8 @@
 
 namespace cau::xbase {
 
-class CdxStore;  // pages, cache and file (CdxFile.cpp)
+class CdxStore;  // pages, cache and file (CdxStore.h)
+class CdxNode;   // a decoded page (CdxPage.h)
 
 // What a new tag looks like (Create).
 struct TagSpec {
@@ -152,17 +153,22 @@ class CdxFile {
     bool Eof() const { return eof_; }
     const std::string& Key() const { return key_; }
     uint32_t RecNo() const { return recno_; }
+    // The record `n` entries further on in tag order when that entry is in
+    // the same leaf, else 0: what a walk will read next.
+    uint32_t RecNoAhead(int n) const;
 
    private:
     friend class CdxFile;
     Cursor(const CdxFile* file, int tag) : file_(file), tag_(tag) {}
     bool Step(bool forward);
+    bool StepWithinLeaf(bool physForward);
     bool Resync();
     bool Load();
     const CdxFile* file_;
     int tag_;
-    uint32_t page_ = 0;  // leaf page of the entry
-    int index_ = 0;      // entry within that leaf (physical order)
+    uint32_t page_ = 0;              // leaf page of the entry
+    int index_ = 0;                  // entry within that leaf (physical order)
+    const CdxNode* node_ = nullptr;  // that leaf, while the generation holds
     uint64_t generation_ = 0;
     bool eof_ = true;
     std::string key_;

@@ -63,22 +63,35 @@ Widths WidthsFor(int keyLength, uint32_t maxRecno) {
   return {std::min(8 * e - 2 * dc, 32), dc, dc, e};
 }
 
-int Trail(const std::string& key, char fill) {
+// Trailing fill bytes of a key: what the packing drops.
+int TrailOf(std::string_view key, char fill) {
   const auto last = key.find_last_not_of(fill);
-  return static_cast<int>(last == std::string::npos ? key.size() : key.size() - 1 - last);
+  return static_cast<int>(last == std::string_view::npos ? key.size() : key.size() - 1 - last);
 }
 
-int Dup(const std::string& key, const std::string& prev, int trail) {
-  const auto cap = static_cast<std::ptrdiff_t>(key.size()) - trail;
-  return static_cast<int>(std::mismatch(key.begin(), key.begin() + cap, prev.begin()).first -
-                          key.begin());
+// Bytes `key` shares with `prev`, at most `cap`, knowing the first `from` agree.
+int DupOf(std::string_view key, std::string_view prev, int from, int cap) {
+  int d = std::min(from, cap);
+  while (d < cap && key[std::size_t(d)] == prev[std::size_t(d)])
+    ++d;
+  return d;
 }
 
-uint32_t MaxRecno(const std::vector<CdxEntry>& entries) {
-  uint32_t m = 0;
-  for (const auto& e : entries)
-    m = std::max(m, e.recno);
-  return m;
+// Copies the few bytes of a key part; short copies in words cost less than
+// the general copy the compiler picks for them.
+inline void CopyShort(char* d, const char* s, std::size_t n) {
+  for (; n >= 8; n -= 8, d += 8, s += 8)
+    std::memcpy(d, s, 8);
+  if (n >= 4) {
+    std::memcpy(d, s, 4);
+    d += 4, s += 4, n -= 4;
+  }
+  if (n >= 2) {
+    std::memcpy(d, s, 2);
+    d += 2, s += 2, n -= 2;
+  }
+  if (n != 0)
+    *d = *s;
 }
 
 std::optional<std::string> DecodeBranch(const CdxPageBytes& p, int keyLength, CdxNode& out) {
@@ -88,19 +101,149 @@ std::optional<std::string> DecodeBranch(const CdxPageBytes& p, int keyLength, Cd
   if (count > BranchCapacity(keyLength))
     return "página interna com chaves demais";
   const int step = keyLength + 8;
-  out.entries.resize(count);
   for (std::size_t i = 0; i < count; ++i) {
     const int at = 12 + static_cast<int>(i) * step;
-    auto& e = out.entries[i];
-    e.key.assign(reinterpret_cast<const char*>(&p[at]), keyLength);
-    e.recno = Get32Be(p, at + keyLength);
-    e.child = Get32Be(p, at + keyLength + 4);
+    out.Append(std::string_view(reinterpret_cast<const char*>(&p[at]), std::size_t(keyLength)),
+               Get32Be(p, at + keyLength), Get32Be(p, at + keyLength + 4));
   }
   return std::nullopt;
 }
 
-std::optional<std::string> DecodeLeaf(const CdxPageBytes& p, int keyLength, char fill,
+}  // namespace
+
+int LeafEntryWidth(int keyLength, uint32_t maxRecno) {
+  return WidthsFor(keyLength, maxRecno).e;
+}
+
+// ---- node edits -------------------------------------------------------------
+
+void CdxNode::Insert(std::size_t at, std::string_view key, uint32_t recno, uint32_t child) {
+  const auto kl = std::size_t(keyLength_);
+  if (leaf()) {
+    const int t = TrailOf(key, fill_);
+    const int d = at > 0 ? DupOf(key, Key(at - 1), 0, keyLength_ - t) : 0;
+    if (at < size()) {  // the entry that now follows shares with the new key instead
+      const int nd = DupOf(Key(at), key, 0, keyLength_ - trail_[at]);
+      storedBytes_ += dup_[at] - nd;
+      dup_[at] = static_cast<uint8_t>(nd);
+    }
+    storedBytes_ += keyLength_ - d - t;
+    maxRecno_ = std::max(maxRecno_, recno);
+    dup_.insert(dup_.begin() + std::ptrdiff_t(at), static_cast<uint8_t>(d));
+    trail_.insert(trail_.begin() + std::ptrdiff_t(at), static_cast<uint8_t>(t));
+  } else {
+    children_.insert(children_.begin() + std::ptrdiff_t(at), child);
+  }
+  keys_.insert(at * kl, key.data(), kl);
+  recnos_.insert(recnos_.begin() + std::ptrdiff_t(at), recno);
+}
+
+void CdxNode::Erase(std::size_t at) {
+  const auto kl = std::size_t(keyLength_);
+  bool wasMax = false;
+  if (leaf()) {
+    storedBytes_ -= keyLength_ - dup_[at] - trail_[at];
+    if (at + 1 < size()) {
+      const int nd = at > 0 ? DupOf(Key(at + 1), Key(at - 1), 0, keyLength_ - trail_[at + 1]) : 0;
+      storedBytes_ += dup_[at + 1] - nd;
+      dup_[at + 1] = static_cast<uint8_t>(nd);
+    }
+    wasMax = recnos_[at] == maxRecno_;
+    dup_.erase(dup_.begin() + std::ptrdiff_t(at));
+    trail_.erase(trail_.begin() + std::ptrdiff_t(at));
+  } else {
+    children_.erase(children_.begin() + std::ptrdiff_t(at));
+  }
+  keys_.erase(at * kl, kl);
+  recnos_.erase(recnos_.begin() + std::ptrdiff_t(at));
+  if (wasMax)
+    maxRecno_ = recnos_.empty() ? 0 : *std::max_element(recnos_.begin(), recnos_.end());
+}
+
+void CdxNode::SetKey(std::size_t at, std::string_view key, uint32_t recno) {
+  if (leaf()) {
+    Erase(at);
+    Insert(at, key, recno);
+    return;
+  }
+  std::memcpy(keys_.data() + at * std::size_t(keyLength_), key.data(), std::size_t(keyLength_));
+  recnos_[at] = recno;
+}
+
+void CdxNode::MoveFront(std::size_t n, CdxNode& to) {
+  const auto kl = std::size_t(keyLength_);
+  const std::size_t join = to.size();
+  to.keys_.append(keys_, 0, n * kl);
+  to.recnos_.insert(to.recnos_.end(), recnos_.begin(), recnos_.begin() + std::ptrdiff_t(n));
+  recnos_.erase(recnos_.begin(), recnos_.begin() + std::ptrdiff_t(n));
+  keys_.erase(0, n * kl);
+  if (leaf()) {
+    to.dup_.insert(to.dup_.end(), dup_.begin(), dup_.begin() + std::ptrdiff_t(n));
+    to.trail_.insert(to.trail_.end(), trail_.begin(), trail_.begin() + std::ptrdiff_t(n));
+    dup_.erase(dup_.begin(), dup_.begin() + std::ptrdiff_t(n));
+    trail_.erase(trail_.begin(), trail_.begin() + std::ptrdiff_t(n));
+    if (!dup_.empty())
+      dup_[0] = 0;
+    if (n > 0)
+      to.dup_[join] = static_cast<uint8_t>(
+          join > 0 ? DupOf(to.Key(join), to.Key(join - 1), 0, keyLength_ - to.trail_[join]) : 0);
+  } else {
+    to.children_.insert(to.children_.end(), children_.begin(),
+                        children_.begin() + std::ptrdiff_t(n));
+    children_.erase(children_.begin(), children_.begin() + std::ptrdiff_t(n));
+  }
+  Recount();
+  to.Recount();
+}
+
+void CdxNode::Clear() {
+  keys_.clear();
+  recnos_.clear();
+  children_.clear();
+  dup_.clear();
+  trail_.clear();
+  storedBytes_ = 0;
+  maxRecno_ = 0;
+}
+
+void CdxNode::Recount() {
+  storedBytes_ = 0;
+  for (std::size_t i = 0; i < dup_.size(); ++i)
+    storedBytes_ += keyLength_ - dup_[i] - trail_[i];
+  maxRecno_ = recnos_.empty() ? 0 : *std::max_element(recnos_.begin(), recnos_.end());
+}
+
+int CdxNode::PackedBytes(std::size_t from, std::size_t to) const {
+  if (from >= to)
+    return 0;
+  const uint32_t maxRecno = *std::max_element(recnos_.begin() + std::ptrdiff_t(from),
+                                              recnos_.begin() + std::ptrdiff_t(to));
+  int total = int(to - from) * LeafEntryWidth(keyLength_, maxRecno) + keyLength_ - trail_[from];
+  for (std::size_t i = from + 1; i < to; ++i)
+    total += keyLength_ - dup_[i] - trail_[i];
+  return total;
+}
+
+bool CdxNode::Overflows() const {
+  if (!leaf())
+    return size() > BranchCapacity(keyLength_);
+  return int(size()) * LeafEntryWidth(keyLength_, maxRecno_) + storedBytes_ > kLeafSpace;
+}
+
+// ---- pages ------------------------------------------------------------------
+
+std::optional<std::string> DecodePage(const CdxPageBytes& p, int keyLength, char fill,
                                       CdxNode& out) {
+  if (keyLength < 1 || keyLength > kCdxMaxKeyLength)
+    return "tamanho de chave inválido";
+  out = CdxNode(Get16(p, 0), keyLength, fill);
+  if ((out.attr & ~kAttrKnown) != 0)
+    return "atributos de página desconhecidos";
+  out.left = Get32(p, 4);
+  out.right = Get32(p, 8);
+  if (!out.leaf())
+    return DecodeBranch(p, keyLength, out);
+
   const int count = Get16(p, 2);
   out.freeField = Get16(p, 12);
   const uint32_t recMask = Get32(p, 14);
@@ -116,16 +259,18 @@ std::optional<std::string> DecodeLeaf(const CdxPageBytes& p, int keyLength, char
     return "espaço livre impossível na folha";
   if (count * e > kLeafSpace)
     return "folha com chaves demais";
-  out.entries.resize(count);
+  const auto kl = std::size_t(keyLength);
+  out.keys_.assign(std::size_t(count) * kl, fill);  // every trail already in place
+  out.recnos_.resize(std::size_t(count));
+  out.dup_.resize(std::size_t(count));
+  out.trail_.resize(std::size_t(count));
   int keyEnd = kCdxPageSize;  // stored key bytes grow downwards from here
   const int tableEnd = 24 + count * e;
-  std::string prev(keyLength, fill);
   for (int i = 0; i < count; ++i) {
     uint64_t v = 0;
     for (int b = e - 1; b >= 0; --b)
       v = (v << 8) | p[24 + i * e + b];
-    auto& entry = out.entries[i];
-    entry.recno = static_cast<uint32_t>(v & recMask);
+    const uint32_t recno = static_cast<uint32_t>(v & recMask);
     const int dup = static_cast<int>((v >> rn) & static_cast<uint64_t>(dupMask));
     const int trail = static_cast<int>((v >> (rn + dc)) & static_cast<uint64_t>(trailMask));
     if (dup + trail > keyLength)
@@ -136,100 +281,33 @@ std::optional<std::string> DecodeLeaf(const CdxPageBytes& p, int keyLength, char
     keyEnd -= stored;
     if (keyEnd < tableEnd)
       return "bytes de chave invadem a tabela de entradas";
-    entry.key.assign(prev, 0, dup);
-    entry.key.append(reinterpret_cast<const char*>(&p[keyEnd]), stored);
-    entry.key.append(trail, fill);
-    prev = entry.key;
+    char* key = out.keys_.data() + std::size_t(i) * kl;
+    CopyShort(key, key - (i > 0 ? kl : 0), std::size_t(dup));
+    CopyShort(key + dup, reinterpret_cast<const char*>(&p[std::size_t(keyEnd)]),
+              std::size_t(stored));
+    out.recnos_[std::size_t(i)] = recno;
     out.usedBytes += e + stored;
+
+    // What our packing would drop: the same as the page's, unless the
+    // writer compressed less than it could.
+    const std::string_view k(key, kl);
+    int t = trail;
+    if (t < keyLength && k[kl - std::size_t(t) - 1] == fill)
+      t = TrailOf(k, fill);
+    int d = 0;
+    if (i > 0)
+      d = DupOf(k, std::string_view(key - kl, kl), dup, keyLength - t);
+    out.dup_[std::size_t(i)] = static_cast<uint8_t>(d);
+    out.trail_[std::size_t(i)] = static_cast<uint8_t>(t);
   }
+  out.Recount();
   return std::nullopt;
 }
 
-}  // namespace
-
-std::optional<std::string> DecodePage(const CdxPageBytes& page, int keyLength, char fill,
-                                      CdxNode& out) {
-  if (keyLength < 1 || keyLength > kCdxMaxKeyLength)
-    return "tamanho de chave inválido";
-  out = CdxNode{};
-  out.attr = Get16(page, 0);
-  if ((out.attr & ~kAttrKnown) != 0)
-    return "atributos de página desconhecidos";
-  out.left = Get32(page, 4);
-  out.right = Get32(page, 8);
-  return out.leaf() ? DecodeLeaf(page, keyLength, fill, out) : DecodeBranch(page, keyLength, out);
-}
-
-int LeafEntryWidth(int keyLength, uint32_t maxRecno) {
-  return WidthsFor(keyLength, maxRecno).e;
-}
-
-int LeafStoredBytes(const std::string& key, const std::string* prev, char fill) {
-  const int trail = Trail(key, fill);
-  const int dup = prev ? Dup(key, *prev, trail) : 0;
-  return static_cast<int>(key.size()) - dup - trail;
-}
-
-int LeafBytes(const std::vector<CdxEntry>& entries, int keyLength, char fill) {
-  const Widths w = WidthsFor(keyLength, MaxRecno(entries));
-  int total = 0;
-  const std::string* prev = nullptr;
-  for (const auto& entry : entries) {
-    const int trail = Trail(entry.key, fill);
-    const int dup = prev ? Dup(entry.key, *prev, trail) : 0;
-    total += w.e + keyLength - dup - trail;
-    prev = &entry.key;
-  }
-  return total;
-}
-
-int LeafSize(CdxNode& leaf, int keyLength, char fill) {
-  if (leaf.packedKeys < 0) {
-    leaf.packedKeys = 0;
-    const std::string* prev = nullptr;
-    for (const auto& e : leaf.entries) {
-      leaf.packedKeys += LeafStoredBytes(e.key, prev, fill);
-      prev = &e.key;
-    }
-    leaf.maxRecno = MaxRecno(leaf.entries);
-  }
-  const int count = static_cast<int>(leaf.entries.size());
-  return count * LeafEntryWidth(keyLength, leaf.maxRecno) + leaf.packedKeys;
-}
-
-void LeafInsert(CdxNode& leaf, std::size_t at, CdxEntry entry, char fill) {
-  auto& e = leaf.entries;
-  if (leaf.packedKeys >= 0) {
-    const std::string* prev = at > 0 ? &e[at - 1].key : nullptr;
-    int delta = LeafStoredBytes(entry.key, prev, fill);
-    if (at < e.size())
-      delta +=
-          LeafStoredBytes(e[at].key, &entry.key, fill) - LeafStoredBytes(e[at].key, prev, fill);
-    leaf.packedKeys += delta;
-    leaf.maxRecno = std::max(leaf.maxRecno, entry.recno);
-  }
-  e.insert(e.begin() + static_cast<std::ptrdiff_t>(at), std::move(entry));
-}
-
-void LeafErase(CdxNode& leaf, std::size_t at, char fill) {
-  auto& e = leaf.entries;
-  if (leaf.packedKeys >= 0) {
-    const std::string* prev = at > 0 ? &e[at - 1].key : nullptr;
-    int delta = -LeafStoredBytes(e[at].key, prev, fill);
-    if (at + 1 < e.size())
-      delta += LeafStoredBytes(e[at + 1].key, prev, fill) -
-               LeafStoredBytes(e[at + 1].key, &e[at].key, fill);
-    leaf.packedKeys += delta;
-  }
-  const bool wasMax = e[at].recno == leaf.maxRecno;
-  e.erase(e.begin() + static_cast<std::ptrdiff_t>(at));
-  if (wasMax)
-    leaf.maxRecno = MaxRecno(e);
-}
-
-CdxPageBytes EncodePage(const CdxNode& node, int keyLength, char fill) {
+CdxPageBytes EncodePage(const CdxNode& node) {
   CdxPageBytes p{};
-  const auto count = static_cast<uint32_t>(node.entries.size());
+  const int keyLength = node.keyLength_;
+  const auto count = static_cast<uint32_t>(node.size());
   Put16(p, 0, node.attr);
   Put16(p, 2, count);
   Put32(p, 4, node.left);
@@ -237,15 +315,14 @@ CdxPageBytes EncodePage(const CdxNode& node, int keyLength, char fill) {
   if (!node.leaf()) {
     const int step = keyLength + 8;
     for (uint32_t i = 0; i < count; ++i) {
-      const auto& e = node.entries[i];
       const int at = 12 + static_cast<int>(i) * step;
-      std::memcpy(&p[at], e.key.data(), keyLength);
-      Put32Be(p, at + keyLength, e.recno);
-      Put32Be(p, at + keyLength + 4, e.child);
+      std::memcpy(&p[at], node.Key(i).data(), std::size_t(keyLength));
+      Put32Be(p, at + keyLength, node.recnos_[i]);
+      Put32Be(p, at + keyLength + 4, node.children_[i]);
     }
     return p;
   }
-  const Widths w = WidthsFor(keyLength, MaxRecno(node.entries));
+  const Widths w = WidthsFor(keyLength, node.maxRecno_);
   p[18] = static_cast<unsigned char>(Mask(w.dc));
   p[19] = static_cast<unsigned char>(Mask(w.tc));
   Put32(p, 14, Mask(w.rn));
@@ -255,20 +332,18 @@ CdxPageBytes EncodePage(const CdxNode& node, int keyLength, char fill) {
   p[23] = static_cast<unsigned char>(w.e);
   int keyEnd = kCdxPageSize;
   int used = 0;
-  const std::string* prev = nullptr;
   for (uint32_t i = 0; i < count; ++i) {
-    const auto& entry = node.entries[i];
-    const int trail = Trail(entry.key, fill);
-    const int dup = prev ? Dup(entry.key, *prev, trail) : 0;
+    const int dup = node.dup_[i];
+    const int trail = node.trail_[i];
     const int stored = keyLength - dup - trail;
-    const uint64_t v = static_cast<uint64_t>(entry.recno) | (static_cast<uint64_t>(dup) << w.rn) |
+    const uint64_t v = static_cast<uint64_t>(node.recnos_[i]) |
+                       (static_cast<uint64_t>(dup) << w.rn) |
                        (static_cast<uint64_t>(trail) << (w.rn + w.dc));
     for (int b = 0; b < w.e; ++b)
       p[24 + i * w.e + b] = static_cast<unsigned char>(v >> (8 * b));
     keyEnd -= stored;
-    std::memcpy(&p[keyEnd], entry.key.data() + dup, stored);
+    std::memcpy(&p[std::size_t(keyEnd)], node.Key(i).data() + dup, std::size_t(stored));
     used += w.e + stored;
-    prev = &entry.key;
   }
   Put16(p, 12, static_cast<uint32_t>(kLeafSpace - used));
   return p;

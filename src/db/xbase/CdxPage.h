@@ -1,11 +1,15 @@
 // One 512-byte page of a compound index, decoded: a branch (full keys with
-// record and child) or a compressed leaf. Pure functions, no file access.
+// record and child) or a compressed leaf. The keys of a page sit side by side
+// in one buffer; a leaf also keeps, per entry, the bytes its packing shares
+// with the previous key and the trailing fill it drops, so that an edit costs
+// one entry and encoding is a copy. Pure functions, no file access.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace cau::xbase {
@@ -25,19 +29,84 @@ struct CdxEntry {
   uint32_t child = 0;  // branch pages only
 };
 
-struct CdxNode {
+inline std::size_t BranchCapacity(int keyLength) {
+  return static_cast<std::size_t>(500 / (keyLength + 8));
+}
+// Bytes of one leaf entry when the page's largest record number is `maxRecno`.
+int LeafEntryWidth(int keyLength, uint32_t maxRecno);
+
+class CdxNode {
+ public:
+  CdxNode() = default;
+  CdxNode(uint16_t attr, int keyLength, char fill)
+      : attr(attr), keyLength_(keyLength), fill_(fill) {}
+
   uint16_t attr = kAttrRoot | kAttrLeaf;
   uint32_t left = kCdxNone;
   uint32_t right = kCdxNone;
-  std::vector<CdxEntry> entries;
   uint16_t freeField = 0;  // leaf: free bytes as stored (checked, never trusted)
   int usedBytes = 0;       // leaf: entry table + key bytes as decoded
-  // Leaf: key bytes our packing stores (-1 = not known yet) and the largest
-  // record number, kept by LeafInsert/LeafErase so a fit test is cheap.
-  int packedKeys = -1;
-  uint32_t maxRecno = 0;
+
   bool leaf() const { return (attr & kAttrLeaf) != 0; }
   bool root() const { return (attr & kAttrRoot) != 0; }
+  int keyLength() const { return keyLength_; }
+  char fill() const { return fill_; }
+
+  std::size_t size() const { return recnos_.size(); }
+  bool empty() const { return recnos_.empty(); }
+  std::string_view Key(std::size_t i) const {
+    return {keys_.data() + i * std::size_t(keyLength_), std::size_t(keyLength_)};
+  }
+  uint32_t RecNo(std::size_t i) const { return recnos_[i]; }
+  uint32_t Child(std::size_t i) const { return children_[i]; }  // branch pages only
+  CdxEntry Entry(std::size_t i) const {
+    return {std::string(Key(i)), recnos_[i], leaf() ? 0 : children_[i]};
+  }
+
+  // Entry changes; `key` has keyLength() bytes, `child` counts on branches.
+  void Insert(std::size_t at, std::string_view key, uint32_t recno, uint32_t child = 0);
+  void Append(std::string_view key, uint32_t recno, uint32_t child = 0) {
+    Insert(size(), key, recno, child);
+  }
+  void Erase(std::size_t at);
+  // A branch entry's key and record (its child stays).
+  void SetKey(std::size_t at, std::string_view key, uint32_t recno);
+  void SetChild(std::size_t at, uint32_t child) { children_[at] = child; }
+  // Moves the first `n` entries to the end of `to` (same tag, same kind).
+  void MoveFront(std::size_t n, CdxNode& to);
+  void Clear();
+
+  // Leaf: bytes that entries [from, to) need as one page (entry table and
+  // stored key bytes). Overflows: a leaf past kLeafSpace, a branch past its
+  // capacity.
+  // Asks for the keys and record numbers ahead of a search over them: a
+  // cold page then costs about one memory wait instead of one per probe.
+  void Prefetch() const {
+    for (std::size_t at = 0; at < keys_.size(); at += 64)
+      __builtin_prefetch(keys_.data() + at);
+    for (std::size_t at = 0; at < recnos_.size(); at += 16)
+      __builtin_prefetch(recnos_.data() + at);
+  }
+
+  int PackedBytes(std::size_t from, std::size_t to) const;
+  int PackedBytes() const { return PackedBytes(0, size()); }
+  bool Overflows() const;
+
+ private:
+  friend std::optional<std::string> DecodePage(const std::array<unsigned char, kCdxPageSize>&, int,
+                                               char, CdxNode&);
+  friend std::array<unsigned char, kCdxPageSize> EncodePage(const CdxNode& node);
+  void Recount();
+
+  int keyLength_ = 0;
+  char fill_ = ' ';
+  std::string keys_;                // size() * keyLength_ bytes
+  std::vector<uint32_t> recnos_;    //
+  std::vector<uint32_t> children_;  // branch pages
+  std::vector<uint8_t> dup_;        // leaf: bytes shared with the previous key
+  std::vector<uint8_t> trail_;      // leaf: trailing fill bytes dropped
+  int storedBytes_ = 0;             // leaf: key bytes the packing stores
+  uint32_t maxRecno_ = 0;           // leaf: decides the entry width
 };
 
 using CdxPageBytes = std::array<unsigned char, kCdxPageSize>;
@@ -47,27 +116,7 @@ using CdxPageBytes = std::array<unsigned char, kCdxPageSize>;
 std::optional<std::string> DecodePage(const CdxPageBytes& page, int keyLength, char fill,
                                       CdxNode& out);
 
-// Bytes a leaf with these entries needs (entry table + stored key bytes),
-// using the narrowest entry width for its record numbers.
-int LeafBytes(const std::vector<CdxEntry>& entries, int keyLength, char fill);
-// Parts of that sum, for packing a leaf one entry at a time: the entry width
-// for the largest record number, and the key bytes an entry stores after
-// `prev` (nullptr for the first entry of a page).
-int LeafEntryWidth(int keyLength, uint32_t maxRecno);
-int LeafStoredBytes(const std::string& key, const std::string* prev, char fill);
-inline bool LeafFits(const std::vector<CdxEntry>& entries, int keyLength, char fill) {
-  return LeafBytes(entries, keyLength, fill) <= kLeafSpace;
-}
-// The same for a node, using (and filling) its packing figures.
-int LeafSize(CdxNode& leaf, int keyLength, char fill);
-// Entry changes of a leaf that keep its packing figures current.
-void LeafInsert(CdxNode& leaf, std::size_t at, CdxEntry entry, char fill);
-void LeafErase(CdxNode& leaf, std::size_t at, char fill);
-inline std::size_t BranchCapacity(int keyLength) {
-  return static_cast<std::size_t>(500 / (keyLength + 8));
-}
-
 // Encodes a node; a leaf must fit and a branch must not exceed its capacity.
-CdxPageBytes EncodePage(const CdxNode& node, int keyLength, char fill);
+CdxPageBytes EncodePage(const CdxNode& node);
 
 }  // namespace cau::xbase

@@ -1,6 +1,7 @@
 #include "db/xbase/Dbf.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -62,13 +63,48 @@ bool PlausibleLength(char type, int length, bool vfp) {
   }
 }
 
-std::string Trim(std::string_view s) {
+std::string_view Trim(std::string_view s) {
   std::size_t b = 0, e = s.size();
   while (b < e && (s[b] == ' ' || s[b] == '\0'))
     ++b;
   while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\0'))
     --e;
-  return std::string(s.substr(b, e - b));
+  return s.substr(b, e - b);
+}
+
+// The usual text of a numeric field, [-]digits[.digits] with at most 15
+// digits: mantissa and power of ten are exact doubles, so one division gives
+// the correctly rounded value, the same as from_chars. False for anything else.
+bool PlainNumber(std::string_view t, double& out) {
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  std::size_t i = 0;
+  const bool negative = !t.empty() && t[0] == '-';
+  if (negative)
+    ++i;
+  uint64_t mantissa = 0;
+  int digits = 0, decimals = -1;
+  for (; i < t.size(); ++i) {
+    const char c = t[i];
+    if (c >= '0' && c <= '9') {
+      if (++digits > 15)
+        return false;
+      mantissa = mantissa * 10 + uint64_t(c - '0');
+      if (decimals >= 0)
+        ++decimals;
+    } else if (c == '.' && decimals < 0) {
+      decimals = 0;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0)
+    return false;
+  double v = double(mantissa);
+  if (decimals > 0)
+    v /= kPow10[decimals];
+  out = negative ? -v : v;
+  return true;
 }
 
 int64_t GetLe64(const char* p) {
@@ -121,13 +157,15 @@ std::string FormatDate(int32_t julian) {
 static int32_t ParseDate(std::string_view s) {
   if (s.size() != 8)
     return 0;
-  for (char c : s) {
-    if (c < '0' || c > '9')
+  int digits[8];
+  for (std::size_t i = 0; i < 8; ++i) {
+    if (s[i] < '0' || s[i] > '9')
       return 0;
+    digits[i] = s[i] - '0';
   }
-  int y = std::stoi(std::string(s.substr(0, 4)));
-  int m = std::stoi(std::string(s.substr(4, 2)));
-  int d = std::stoi(std::string(s.substr(6, 2)));
+  int y = digits[0] * 1000 + digits[1] * 100 + digits[2] * 10 + digits[3];
+  int m = digits[4] * 10 + digits[5];
+  int d = digits[6] * 10 + digits[7];
   if (m < 1 || m > 12 || d < 1 || d > 31)
     return 0;
   return JulianFromYmd(y, m, d);
@@ -144,12 +182,14 @@ std::string FormatNumeric(double value, int length, int decimals) {
   double scale = std::pow(10.0, decimals);
   if (std::fabs(value) < 1e300 && std::round(value * scale) == 0)
     value = 0;  // no "-0.00"
-  int n = std::snprintf(buf, sizeof buf, "%*.*f", length, decimals, value);
-  if (n < 0 || n > length) {
-    throw Error("o número " + std::string(buf) + " não cabe num campo de " +
-                std::to_string(length) + " posições");
+  // Always a decimal point, whatever the process's locale says.
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+  const auto n = std::size_t(end - buf);
+  if (ec != std::errc{} || n > std::size_t(length)) {
+    throw Error("o número " + std::string(buf, ec == std::errc{} ? n : 0) +
+                " não cabe num campo de " + std::to_string(length) + " posições");
   }
-  return std::string(buf, std::size_t(n));
+  return std::string(std::size_t(length) - n, ' ') + std::string(buf, n);
 }
 
 // ---- field values ----
@@ -160,11 +200,13 @@ Value DecodeField(const DbfField& field, std::string_view b) {
     case 'N':
     case 'F': {
       v.type = ValueType::Numeric;
-      std::string t = Trim(b);
-      if (!t.empty() && t[0] != '*') {
-        char* end = nullptr;
-        v.number = std::strtod(t.c_str(), &end);
-      }
+      std::string_view t = Trim(b);
+      if (!t.empty() && t[0] == '+')
+        t.remove_prefix(1);
+      // The leading number, locale-free; no number reads as 0.
+      if (!PlainNumber(t, v.number) &&
+          std::from_chars(t.data(), t.data() + t.size(), v.number).ec != std::errc{})
+        v.number = 0;
       break;
     }
     case 'D':
@@ -232,7 +274,7 @@ std::string EncodeField(const DbfField& f, const Value& v) {
       if (v.type == ValueType::Date)
         return FormatDate(v.julian);
       if (v.type == ValueType::Character) {
-        std::string t = Trim(v.text);
+        std::string t(Trim(v.text));
         if (t.empty())
           return std::string(8, ' ');
         if (ParseDate(t) == 0)
@@ -424,7 +466,8 @@ void DbfFile::ParseHeader(const std::string& h, uint64_t fileSize) {
                   std::to_string(need) + " bytes), o arquivo tem " + std::to_string(fileSize) +
                   " bytes");
   }
-  chunks_.assign((recordCount_ + kChunkRecords - 1) / kChunkRecords, std::string());
+  chunkRecords_ = std::max<uint32_t>(1, kChunkBytes / uint32_t(recordLength_));
+  chunks_.assign((recordCount_ + chunkRecords_ - 1) / chunkRecords_, std::string());
 }
 
 bool DbfFile::hasMemoFields() const {
@@ -465,7 +508,7 @@ void DbfFile::RefreshCount() {
                                 " registros, mais do que o arquivo contém");
   }
   recordCount_ = count;
-  chunks_.resize((recordCount_ + kChunkRecords - 1) / kChunkRecords);
+  chunks_.resize((recordCount_ + chunkRecords_ - 1) / chunkRecords_);
   if (!chunks_.empty())
     chunks_.back().clear();  // the last chunk may have grown
 }
@@ -480,16 +523,31 @@ void DbfFile::ReadRecord(uint32_t recno, std::string& out) const {
     throw Error(path() + ": registro " + std::to_string(recno) + " inexistente");
   }
   std::size_t len = std::size_t(recordLength_);
-  uint32_t chunk = (recno - 1) / kChunkRecords;
+  const std::string& c = Chunk((recno - 1) / chunkRecords_);
+  std::size_t at = std::size_t((recno - 1) % chunkRecords_) * len;
+  out.assign(c, at, len);
+}
+
+const std::string& DbfFile::Chunk(uint32_t chunk) const {
   std::string& c = chunks_[chunk];
   if (c.empty()) {
-    uint32_t first = chunk * kChunkRecords + 1;
-    uint32_t n = std::min(kChunkRecords, recordCount_ - first + 1);
+    std::size_t len = std::size_t(recordLength_);
+    uint32_t first = chunk * chunkRecords_ + 1;
+    uint32_t n = std::min(chunkRecords_, recordCount_ - first + 1);
     c.resize(std::size_t(n) * len);
     file_.ReadExact(uint64_t(headerLength_) + uint64_t(first - 1) * len, c.data(), c.size());
   }
-  std::size_t at = std::size_t((recno - 1) % kChunkRecords) * len;
-  out.assign(c, at, len);
+  return c;
+}
+
+void DbfFile::Prefetch(uint32_t recno) const {
+  if (recno < 1 || recno > recordCount_)
+    return;
+  const std::string& c = Chunk((recno - 1) / chunkRecords_);
+  const char* p = c.data() + std::size_t((recno - 1) % chunkRecords_) * std::size_t(recordLength_);
+  for (int at = 0; at < recordLength_; at += 64)
+    __builtin_prefetch(p + at);
+  __builtin_prefetch(p + recordLength_ - 1);
 }
 
 void DbfFile::WriteRecord(uint32_t recno, std::string_view bytes) {
@@ -498,9 +556,9 @@ void DbfFile::WriteRecord(uint32_t recno, std::string_view bytes) {
   }
   std::size_t len = std::size_t(recordLength_);
   file_.WriteAt(uint64_t(headerLength_) + uint64_t(recno - 1) * len, bytes);
-  std::string& c = chunks_[(recno - 1) / kChunkRecords];
+  std::string& c = chunks_[(recno - 1) / chunkRecords_];
   if (!c.empty())
-    c.replace(std::size_t((recno - 1) % kChunkRecords) * len, len, bytes);
+    c.replace(std::size_t((recno - 1) % chunkRecords_) * len, len, bytes);
 }
 
 void DbfFile::AssignAutoincrement(std::string& bytes) {
@@ -528,7 +586,7 @@ uint32_t DbfFile::AppendRecord(std::string_view bytes) {
   out.push_back('\x1A');
   file_.WriteAt(uint64_t(headerLength_) + uint64_t(recordCount_) * uint64_t(recordLength_), out);
   recordCount_ = recno;
-  if ((recno - 1) / kChunkRecords >= chunks_.size())
+  if ((recno - 1) / chunkRecords_ >= chunks_.size())
     chunks_.emplace_back();
   std::string& c = chunks_.back();
   if (!c.empty())

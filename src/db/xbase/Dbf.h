@@ -91,6 +91,9 @@ class DbfFile {
 
   // Reads record `recno` (1-based) into `out` (recordLength bytes).
   void ReadRecord(uint32_t recno, std::string& out) const;
+  // Record `recno` will be read soon (a walk in tag order knows the records
+  // ahead): its chunk is read now and its bytes brought towards the processor.
+  void Prefetch(uint32_t recno) const;
   void WriteRecord(uint32_t recno, std::string_view bytes);
   // Gives the autoincrement fields of a new record their values and moves
   // the descriptors' next values on (written at once).
@@ -110,6 +113,8 @@ class DbfFile {
   DbfFile() = default;
   void ParseHeader(const std::string& image, uint64_t fileSize);
   void WriteHeaderDateAndCount();
+  // The records of chunk `chunk`, read on first use.
+  const std::string& Chunk(uint32_t chunk) const;
 
   TableFile file_;
   uint8_t version_ = 0;
@@ -123,7 +128,8 @@ class DbfFile {
   std::vector<int> descriptorOffsets_;  // header offset of each field's descriptor
 
   // Read cache: whole chunks of records, refilled on demand, kept in step with writes.
-  static constexpr uint32_t kChunkRecords = 256;
+  static constexpr uint32_t kChunkBytes = 64 * 1024;
+  uint32_t chunkRecords_ = 1;
   mutable std::vector<std::string> chunks_;
 };
 

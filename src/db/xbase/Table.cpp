@@ -204,7 +204,7 @@ int Table::FindTag(std::string_view name) const {
 }
 
 void Table::SelectTag(int tag) {
-  WritePending();
+  Settle();
   if (tag >= int(tags_.size()))
     throw Error("tag inexistente");
   selected_ = tag < 0 ? -1 : tag;
@@ -250,7 +250,7 @@ void Table::FromCursor() {
 }
 
 void Table::GoTop() {
-  WritePending();
+  Settle();
   dbf_->RefreshCount();
   dbf_->DropCache();
   bof_ = false;
@@ -268,7 +268,7 @@ void Table::GoTop() {
 }
 
 void Table::GoBottom() {
-  WritePending();
+  Settle();
   dbf_->RefreshCount();
   if (selected_ >= 0) {
     if (cursor_->Last()) {
@@ -284,7 +284,7 @@ void Table::GoBottom() {
 }
 
 void Table::Skip(long n) {
-  WritePending();
+  Settle();
   if (n == 0)
     return;
   if (selected_ < 0) {
@@ -317,6 +317,8 @@ void Table::Skip(long n) {
     if (!ok)
       return SetEofState();
     FromCursor();
+    if (n == 1)
+      ReadAhead();
   }
   for (; n < 0; ++n) {
     cursorAhead_ = false;
@@ -333,8 +335,18 @@ void Table::Skip(long n) {
   }
 }
 
+// A walk goes on: the record a few entries ahead is wanted soon; at the start
+// of a leaf, so are those before it.
+void Table::ReadAhead() {
+  if (cursor_->RecNoAhead(-1) == 0) {
+    for (int k = 1; k < kReadAhead; ++k)
+      dbf_->Prefetch(cursor_->RecNoAhead(k));
+  }
+  dbf_->Prefetch(cursor_->RecNoAhead(kReadAhead));
+}
+
 void Table::Go(uint32_t recno) {
-  WritePending();
+  Settle();
   if (recno < 1 || recno > dbf_->recordCount())
     return SetEofState();
   LoadRecord(recno);
@@ -355,7 +367,7 @@ void Table::Go(uint32_t recno) {
 }
 
 Table::SeekResult Table::Seek(std::string_view key) {
-  WritePending();
+  Settle();
   if (selected_ < 0)
     throw Error(path_.string() + ": busca sem tag selecionada");
   if (!cursor_->Seek(key)) {
@@ -517,6 +529,16 @@ void Table::WritePending() {
     Commit(false);
 }
 
+// Before a move: the pending record, then the index pages of every change
+// since the last move (appends in a row share one write).
+void Table::Settle() {
+  WritePending();
+  if (indexPending_) {
+    indexPending_ = false;
+    cdx_->Flush(false);
+  }
+}
+
 void Table::Commit(bool isNew) {
   if (readOnly_)
     throw Error(readOnlyReason_);
@@ -570,7 +592,7 @@ void Table::Commit(bool isNew) {
   appending_ = false;
   pendingMemos_.clear();
 
-  // Index pages last.
+  // Index entries last.
   for (std::size_t i = 0; i < tags_.size(); ++i) {
     const Change& c = changes[i];
     bool same = c.oldKey && c.newKey && *c.oldKey == *c.newKey;
@@ -583,12 +605,12 @@ void Table::Commit(bool isNew) {
     if (c.newKey)
       cdx_->Insert(int(i), *c.newKey, recno);
   }
-  // Index pages last: at once, so that another program reading the index
-  // sees the record; or, for a loader that has the files to itself, in batches.
-  if (cdx_ && !tags_.empty() &&
-      (!options_.batchIndexWrites || ++unflushedCommits_ >= kIndexFlushEvery)) {
-    cdx_->Flush(false);
-    unflushedCommits_ = 0;
+  // Their pages go at the next move, Flush or Close, unless another program
+  // reads along.
+  if (cdx_ && !tags_.empty()) {
+    indexPending_ = !options_.writeIndexEachRecord;
+    if (options_.writeIndexEachRecord)
+      cdx_->Flush(false);
   }
 
   // The selected tag's position follows the record.
@@ -610,10 +632,10 @@ void Table::Commit(bool isNew) {
 
 void Table::Flush() {
   WritePending();
+  indexPending_ = false;
   if (cdx_ && cdx_->writable()) {
     cdx_->Flush(false);
   }
-  unflushedCommits_ = 0;
 }
 
 void Table::Close() {

@@ -2,9 +2,9 @@
 // a current record, moves in record or tag order, and writes that keep
 // every tag exact.
 //
-// Write order of one record: memo blocks, then the record, then the header's
-// count (append), then the index pages. A crash leaves at worst a stale
-// index, never a record pointing at garbage.
+// Write order: memo blocks, then the record, then the header's count
+// (append); index pages last, at the next move, Flush or Close. A crash
+// leaves at worst a stale index, never a record pointing at garbage.
 #pragma once
 
 #include <cstdint>
@@ -71,11 +71,13 @@ class Table {
     // A key already present in a UNIQUE tag rejects the write (otherwise the
     // tag keeps its first record, as the host does).
     bool rejectUniqueDuplicates = false;
-    // Index pages written every few hundred record writes (and at Flush and
-    // Close) instead of after each one: for loaders that have the files to
-    // themselves. A crash leaves a stale index either way, never a record
-    // pointing at garbage.
-    bool batchIndexWrites = false;
+    // Index pages are written at the next move (Go, Skip, Seek, ...), Flush
+    // or Close after a change, once each however many records changed them:
+    // appends in a row share one write, and a crash may leave the index
+    // stale, never a record pointing at garbage. This writes them after
+    // every record write instead, for a file another program reads while
+    // this one appends to it.
+    bool writeIndexEachRecord = false;
   };
 
   // Opens `dbfPath` (the name is matched without regard to case), its memo
@@ -112,7 +114,7 @@ class Table {
     return TagKey(*dbf_, tags_[std::size_t(tag)], record);
   }
 
-  // Moves. Each first writes a changed current record.
+  // Moves. Each first writes a changed current record, then the index pages.
   void GoTop();
   void GoBottom();
   void Skip(long n = 1);
@@ -153,7 +155,7 @@ class Table {
     Append();
   }
 
-  void Flush();  // writes the pending record; everything handed to the OS
+  void Flush();  // the pending record, then the index pages: everything handed to the OS
   void Close();  // Flush, then fsync and release the files
 
  private:
@@ -162,10 +164,12 @@ class Table {
   void Require() const;  // throws when read-only
   void Touch();
   void WritePending();
+  void Settle();
   void Commit(bool isNew);
   void LoadRecord(uint32_t recno);
   void SetEofState();
   void FromCursor();
+  void ReadAhead();
   uint32_t MemoPointer(int index, std::string_view record) const;
 
   std::filesystem::path path_;
@@ -184,11 +188,11 @@ class Table {
   bool bof_ = false;
   bool appending_ = false;
   bool changed_ = false;
-  bool cursorAhead_ = false;
-  static constexpr int kIndexFlushEvery = 256;  // record writes between index flushes
-  int unflushedCommits_ = 0;  // the cursor already sits on the entry after the record
-  std::string record_;        // current record as the caller sees it
-  std::string disk_;          // the same record as it is on disk
+  bool cursorAhead_ = false;            // the cursor already sits on the entry after the record
+  bool indexPending_ = false;           // index entries changed since the index pages were written
+  static constexpr int kReadAhead = 8;  // tag entries between a record's prefetch and its read
+  std::string record_;                  // current record as the caller sees it
+  std::string disk_;                    // the same record as it is on disk
   std::map<int, std::string> pendingMemos_;
   bool closed_ = false;
 };

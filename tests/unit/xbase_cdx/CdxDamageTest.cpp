@@ -56,10 +56,10 @@ class CdxDamage : public ::testing::Test {
     good_ = testing::ReadBytes(file_);
     root_ = U32(good_, header_);
     const CdxNode root = Decode(good_, root_, kKey);
-    branch_ = root.entries[0].child;
+    branch_ = root.Child(0);
     leaf_ = branch_;
     while (!Decode(good_, leaf_, kKey).leaf())
-      leaf_ = Decode(good_, leaf_, kKey).entries[0].child;
+      leaf_ = Decode(good_, leaf_, kKey).Child(0);
   }
   // Offset of the child pointer of entry i in a branch page.
   static std::size_t ChildAt(uint32_t page, int i) { return page + 12 + i * (kKey + 8) + kKey + 4; }
@@ -133,9 +133,7 @@ TEST_F(CdxDamage, StructureCheckNamesWhatIsWrong) {
        "chave interna difere"},
       {"stored free space wrong", [&](std::string& b) { b[leaf_ + 12] ^= 1; }, "espaço livre"},
       {"same child twice",
-       [&](std::string& b) {
-         PutU32Be(b, ChildAt(root_, 1), Decode(b, root_, kKey).entries[0].child);
-       },
+       [&](std::string& b) { PutU32Be(b, ChildAt(root_, 1), Decode(b, root_, kKey).Child(0)); },
        "alcançada duas vezes"},
   };
   for (const auto& c : cases) {

@@ -17,17 +17,17 @@ std::string Hex(const unsigned char* p, std::size_t n) {
   return out;
 }
 
-CdxNode RootLeaf(std::vector<CdxEntry> entries) {
-  CdxNode n;
-  n.attr = kAttrRoot | kAttrLeaf;
-  n.entries = std::move(entries);
+CdxNode RootLeaf(int keyLength, char fill, const std::vector<CdxEntry>& entries) {
+  CdxNode n(kAttrRoot | kAttrLeaf, keyLength, fill);
+  for (const auto& e : entries)
+    n.Append(e.key, e.recno);
   return n;
 }
 
 TEST(CdxPage, LeafIsPackedByteForByteLikeTheHost) {
   // Three character keys of length 10: widths from the largest record (12).
   auto page = EncodePage(
-      RootLeaf({{"ADAMS     ", 7, 0}, {"ADAMSON   ", 3, 0}, {"ADAMSON   ", 12, 0}}), 10, ' ');
+      RootLeaf(10, ' ', {{"ADAMS     ", 7, 0}, {"ADAMSON   ", 3, 0}, {"ADAMSON   ", 12, 0}}));
   EXPECT_EQ(Hex(page.data(), 30),
             "03 00 03 00 FF FF FF FF FF FF FF FF DB 01 FF 00 00 00 0F 0F 08 04 04 02 "
             "07 50 03 35 0C 37");
@@ -36,15 +36,15 @@ TEST(CdxPage, LeafIsPackedByteForByteLikeTheHost) {
     ASSERT_EQ(page[i], 0) << i;
 
   // Integer tag, two records: one byte per entry.
-  auto ints = EncodePage(RootLeaf({{std::string("\x80\x00\x00\x01", 4), 1, 0},
-                                   {std::string("\x80\x00\x00\x02", 4), 2, 0}}),
-                         4, '\0');
+  auto ints = EncodePage(RootLeaf(
+      4, '\0',
+      {{std::string("\x80\x00\x00\x01", 4), 1, 0}, {std::string("\x80\x00\x00\x02", 4), 2, 0}}));
   EXPECT_EQ(Hex(ints.data(), 26),
             "03 00 02 00 FF FF FF FF FF FF FF FF E1 01 03 00 00 00 07 07 02 03 03 01 01 0E");
   EXPECT_EQ(Hex(ints.data() + 507, 5), "02 80 00 00 01");
 
   // Empty root leaf.
-  auto empty = EncodePage(RootLeaf({}), 5, ' ');
+  auto empty = EncodePage(RootLeaf(5, ' ', {}));
   EXPECT_EQ(Hex(empty.data(), 24),
             "03 00 00 00 FF FF FF FF FF FF FF FF E8 01 FF FF 03 00 07 07 12 03 03 03");
 }
@@ -64,53 +64,54 @@ TEST(CdxPage, EntryWidthGrowsWithTheRecordNumbers) {
                {0xFFFFFFF0u, 4, 5}};
   for (const auto& c : cases) {
     std::string key(c.keyLength, 'K');
-    auto page = EncodePage(RootLeaf({{key, c.recno, 0}}), c.keyLength, ' ');
+    auto page = EncodePage(RootLeaf(c.keyLength, ' ', {{key, c.recno, 0}}));
     EXPECT_EQ(page[23], c.entryBytes) << c.recno << "/" << c.keyLength;
     CdxNode back;
     ASSERT_FALSE(DecodePage(page, c.keyLength, ' ', back).has_value());
-    ASSERT_EQ(back.entries.size(), 1u);
-    EXPECT_EQ(back.entries[0].recno, c.recno);
-    EXPECT_EQ(back.entries[0].key, key);
+    ASSERT_EQ(back.size(), 1u);
+    EXPECT_EQ(back.RecNo(0), c.recno);
+    EXPECT_EQ(back.Key(0), key);
   }
 }
 
 TEST(CdxPage, BranchAndLeafRoundTrip) {
-  CdxNode branch;
-  branch.attr = 0;
+  CdxNode branch(0, 4, ' ');
   branch.left = 0x400;
   branch.right = 0x1000;
-  branch.entries = {{"ABC ", 0x01020304, 0xA00}, {"ABD ", 7, 0x1400}};
-  auto bytes = EncodePage(branch, 4, ' ');
+  branch.Append("ABC ", 0x01020304, 0xA00);
+  branch.Append("ABD ", 7, 0x1400);
+  auto bytes = EncodePage(branch);
   EXPECT_EQ(Hex(bytes.data() + 12, 12), "41 42 43 20 01 02 03 04 00 00 0A 00");  // big-endian
   CdxNode back;
   ASSERT_FALSE(DecodePage(bytes, 4, ' ', back).has_value());
   EXPECT_EQ(back.left, 0x400u);
   EXPECT_EQ(back.right, 0x1000u);
-  ASSERT_EQ(back.entries.size(), 2u);
-  EXPECT_EQ(back.entries[1].child, 0x1400u);
+  ASSERT_EQ(back.size(), 2u);
+  EXPECT_EQ(back.Child(1), 0x1400u);
 
   // Duplicate and trailing compression of awkward neighbours: a prefix that
   // runs into the previous key's blanks, all-blank keys, repeated keys.
-  CdxNode leaf = RootLeaf({{"      ", 1, 0},
+  CdxNode leaf = RootLeaf(6, ' ',
+                          {{"      ", 1, 0},
                            {"      ", 2, 0},
                            {"A     ", 3, 0},
                            {"A B   ", 4, 0},
                            {"A B  X", 5, 0},
                            {"A B  X", 6, 0},
                            {"B     ", 7, 0}});
-  auto lb = EncodePage(leaf, 6, ' ');
+  auto lb = EncodePage(leaf);
   ASSERT_FALSE(DecodePage(lb, 6, ' ', back).has_value());
-  ASSERT_EQ(back.entries.size(), leaf.entries.size());
-  for (std::size_t i = 0; i < back.entries.size(); ++i) {
-    EXPECT_EQ(back.entries[i].key, leaf.entries[i].key);
-    EXPECT_EQ(back.entries[i].recno, leaf.entries[i].recno);
+  ASSERT_EQ(back.size(), leaf.size());
+  for (std::size_t i = 0; i < back.size(); ++i) {
+    EXPECT_EQ(back.Key(i), leaf.Key(i));
+    EXPECT_EQ(back.RecNo(i), leaf.RecNo(i));
   }
   EXPECT_EQ(back.freeField, kLeafSpace - back.usedBytes);
-  EXPECT_EQ(LeafBytes(leaf.entries, 6, ' '), back.usedBytes);
+  EXPECT_EQ(leaf.PackedBytes(), back.usedBytes);
 }
 
 TEST(CdxPage, DamagedPagesAreRefused) {
-  const auto good = EncodePage(RootLeaf({{"AB", 1, 0}, {"AC", 2, 0}}), 2, ' ');
+  const auto good = EncodePage(RootLeaf(2, ' ', {{"AB", 1, 0}, {"AC", 2, 0}}));
   struct Case {
     const char* what;
     int at;
@@ -133,10 +134,9 @@ TEST(CdxPage, DamagedPagesAreRefused) {
     CdxNode out;
     EXPECT_TRUE(DecodePage(bad, 2, ' ', out).has_value()) << c.what;
   }
-  CdxNode branch;
-  branch.attr = kAttrRoot;
-  branch.entries = {{"AB", 1, 0x400}};
-  auto b = EncodePage(branch, 2, ' ');
+  CdxNode branch(kAttrRoot, 2, ' ');
+  branch.Append("AB", 1, 0x400);
+  auto b = EncodePage(branch);
   b[2] = 0;  // a branch without entries
   CdxNode out;
   EXPECT_TRUE(DecodePage(b, 2, ' ', out).has_value());

@@ -163,12 +163,12 @@ std::vector<std::string> PackedLeaves(const fs::path& file, uint32_t root, int k
   CdxNode n;
   uint32_t page = root;
   for (node(page, n); !n.leaf(); node(page, n))
-    page = n.entries.front().child;
+    page = n.Child(0);
   std::vector<std::string> out;
   for (; page != kCdxNone; page = n.right) {
     node(page, n);
     const std::string p = bytes.substr(page, kCdxPageSize);
-    const std::size_t table = n.entries.size() * static_cast<unsigned char>(p[23]);
+    const std::size_t table = n.size() * static_cast<unsigned char>(p[23]);
     const std::size_t keys = static_cast<std::size_t>(n.usedBytes) - table;
     out.push_back(p.substr(12, 12 + table) + p.substr(kCdxPageSize - keys));
   }

@@ -2,6 +2,7 @@
 // back, memo block reuse, and refusal of damaged files without writing.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 
 #include "TempDir.h"
@@ -99,6 +100,42 @@ TEST(Dbf, NumericFormatting) {
     } else {
       EXPECT_THROW(FormatNumeric(c.value, c.length, c.decimals), Error);
     }
+  }
+}
+
+// Field texts read to the value a correctly rounding parser gives, bit for
+// bit, on the short path for plain texts and on the general one for the rest.
+TEST(Dbf, NumericTextsReadToTheirNearestValue) {
+  DbfField f;
+  f.type = 'N';
+  f.length = 20;
+  struct Case {
+    const char* text;
+    double value;
+  } cases[] = {
+      {"   1234.50", 1234.5},
+      {"       0.1", 0.1},
+      {"  -0.00", -0.0},
+      {"  .5", 0.5},
+      {"5.", 5},
+      {"-99999999.99", -99999999.99},
+      {"123456789012345", 123456789012345.0},      // 15 digits: the short path
+      {"1234567890123456.7", 1234567890123456.7},  // more digits: the general one
+      {"0.000000000000001", 1e-15},
+      {"9007199254740993", 9007199254740992.0},  // rounds to even
+      {"+5", 5},
+      {"1E3", 1000},
+      {"12abc", 12},
+      {"**********", 0},
+      {"", 0},
+      {"-", 0},
+      {"1.2.3", 1.2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    const double got = DecodeField(f, c.text).number;
+    EXPECT_EQ(got, c.value);
+    EXPECT_EQ(std::signbit(got), std::signbit(c.value));
   }
 }
 

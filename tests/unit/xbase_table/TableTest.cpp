@@ -147,6 +147,32 @@ TEST_F(TableTest, ChangedRecordIsWrittenByTheNextMove) {
   EXPECT_EQ(Walk(*other, "NOME"), (std::vector<uint32_t>{2, 1}));
 }
 
+// Appends in a row write their index pages once, at the next move or Flush;
+// until then the index on disk is the previous sound one, only short of the
+// new records (what a crash would leave: stale, repairable, never garbage).
+TEST_F(TableTest, IndexPagesOfAppendsInARowGoAtTheNextMoveOrFlush) {
+  auto t = Table::Open(path);
+  Add(*t, 1, 1, "a", "A", 1);
+  t->Flush();
+  const std::string flushed = ReadAll(dir.path() / "PROCESSO.CDX");
+  for (int i = 2; i <= 300; ++i)  // enough for the trees to split
+    Add(*t, i, 1, "k" + std::to_string(i), "N" + std::to_string(i % 7), i);
+  EXPECT_EQ(ReadAll(dir.path() / "PROCESSO.CDX"), flushed);
+  {
+    auto other = CdxFile::Open(dir.path() / "PROCESSO.CDX", true);  // a sound tree
+    EXPECT_EQ(other->Entries(other->FindTag("PRIMARYKEY")).size(), 1u);
+  }
+  EXPECT_NE(Problems(path), "");  // records the index does not hold yet
+
+  t->GoTop();  // a move writes them
+  EXPECT_EQ(Problems(path), "");
+  Add(*t, 301, 1, "k301", "N", 301);
+  t->Flush();
+  EXPECT_EQ(Problems(path), "");
+  auto other = Table::Open(path, Table::Options{.readOnly = true});
+  EXPECT_EQ(Walk(*other, "PRIMARYKEY").size(), 301u);
+}
+
 TEST_F(TableTest, EmptyTableIsEofWithABlankRecord) {
   auto t = Table::Open(path);
   t->SelectTag(t->FindTag("PRIMARYKEY"));
