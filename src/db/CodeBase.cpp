@@ -385,11 +385,15 @@ int f4assignInt(Field4* field, long value) {
   });
 }
 
-std::string f4strOf(Field4* field, std::string_view record) {
+std::string_view f4rawOf(Field4* field, std::string_view record) {
   if (!field)
     return {};
   const auto& f = field->table.table->fields()[std::size_t(field->index)];
-  return text::FromCp1252(record.substr(std::size_t(f.offset), std::size_t(f.length)));
+  return record.substr(std::size_t(f.offset), std::size_t(f.length));
+}
+
+std::string f4strOf(Field4* field, std::string_view record) {
+  return field ? text::FromCp1252(f4rawOf(field, record)) : std::string();
 }
 
 std::string f4str(Field4* field) {

@@ -103,6 +103,8 @@ std::string f4str(Field4* field);  // the whole field, blank-padded
 // f4int and f4str on the bytes of a record of the field's table.
 long f4intOf(Field4* field, std::string_view record);
 std::string f4strOf(Field4* field, std::string_view record);
+// The field's bytes in a record, Windows-1252 as stored ("" for a null handle).
+std::string_view f4rawOf(Field4* field, std::string_view record);
 int f4assign(Field4* field, std::string_view text);
 int f4true(Field4* field);
 int f4assignChar(Field4* field, char32_t character);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "config/Cp1252.h"
 #include "config/Errors.h"
 
 namespace cau::db {
@@ -28,6 +29,21 @@ KeyHash& KeyHash::Add(long value) {
     h_ *= 1099511628211ull;
   }
   return *this;
+}
+
+uint64_t CaseHashOfRecord(long codTrib, std::string_view storedNumber) {
+  auto trimmed = [](unsigned char c) { return c <= ' '; };
+  while (!storedNumber.empty() && trimmed(static_cast<unsigned char>(storedNumber.front())))
+    storedNumber.remove_prefix(1);
+  while (!storedNumber.empty() && trimmed(static_cast<unsigned char>(storedNumber.back())))
+    storedNumber.remove_suffix(1);
+  return KeyHash().Add(codTrib).Add(storedNumber).value();
+}
+
+uint64_t CaseHashOfLookup(long codTrib, std::string_view number) {
+  // A number that Windows-1252 cannot hold matches no record: any hash will do.
+  std::optional<std::string> bytes = text::ToCp1252Exact(number);
+  return KeyHash().Add(codTrib).Add(bytes ? *bytes : std::string(number)).value();
 }
 
 void KeyMap::Add(uint64_t hash, long recno) {

@@ -30,6 +30,13 @@ class KeyHash {
   uint64_t h_ = 14695981039346656037ull;
 };
 
+// The hash of a court and a case number as the walk compares them (the
+// stored number trimmed, the looked-up one exactly), from the stored bytes
+// without decoding them: decoding is one to one, and the trimmed characters
+// (blanks and controls) are the same bytes in both encodings.
+uint64_t CaseHashOfRecord(long codTrib, std::string_view storedNumber);
+uint64_t CaseHashOfLookup(long codTrib, std::string_view number);
+
 class KeyMap {
  public:
   // The hash of a record's lookup key, from its bytes.

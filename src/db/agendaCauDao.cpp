@@ -3,17 +3,11 @@
 #include "config/Utils.h"
 
 namespace cau::db {
-namespace {
-
-uint64_t CaseHash(long codTrib, std::string_view chaveProc) {
-  return KeyHash().Add(codTrib).Add(chaveProc).value();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TAgendaDao::TAgendaDao(std::string_view hostFolder, std::string_view defaultDir)
     : TcbCau(hostFolder, defaultDir), cases_([this](std::string_view record) {
-        return CaseHash(f4intOf(fCodTrib_, record), Trim(f4strOf(fChaveProc_, record)));
+        return CaseHashOfRecord(f4intOf(fCodTrib_, record), f4rawOf(fChaveProc_, record));
       }) {
   OpenTable();
   fCodTrib_ = FieldOf("CODTRIB");
@@ -60,7 +54,7 @@ bool TAgendaDao::LocateAutomatic(int32_t codTrib, std::string_view chaveProc) {
   cases_.Update(t);
   std::vector<long> found;
   std::string record;
-  for (long recno : cases_.Candidates(CaseHash(codTrib, chaveProc))) {
+  for (long recno : cases_.Candidates(CaseHashOfLookup(codTrib, chaveProc))) {
     if (d4readRecord(t, recno, record) && Matches(record, codTrib, chaveProc))
       found.push_back(recno);
   }

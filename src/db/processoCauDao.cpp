@@ -60,16 +60,12 @@ std::string OneLine(std::string_view text) {
   return s;
 }
 
-uint64_t CaseHash(long codTrib, std::string_view chaveProc) {
-  return KeyHash().Add(codTrib).Add(chaveProc).value();
-}
-
 }  // namespace
 
 TProcessoDao::TProcessoDao(std::string_view hostFolder, const Clock& clock,
                            std::string_view defaultDir)
     : TcbCau(hostFolder, defaultDir), clock_(clock), cases_([this](std::string_view record) {
-        return CaseHash(f4intOf(fCodTrib_, record), Trim(f4strOf(fChaveProc_, record)));
+        return CaseHashOfRecord(f4intOf(fCodTrib_, record), f4rawOf(fChaveProc_, record));
       }) {
   OpenTable();
   fCodTrib_ = FieldOf("CODTRIB");
@@ -162,7 +158,7 @@ bool TProcessoDao::Find(int32_t codTrib, std::string_view chaveProc, bool skipUn
   cases_.Update(t);
   std::vector<long> found;
   std::string record;
-  for (long recno : cases_.Candidates(CaseHash(codTrib, chaveProc))) {
+  for (long recno : cases_.Candidates(CaseHashOfLookup(codTrib, chaveProc))) {
     if (d4readRecord(t, recno, record) && Matches(record, codTrib, chaveProc, skipUnregistering))
       found.push_back(recno);
   }
