@@ -3,7 +3,6 @@
 #include "config/Utils.h"
 
 namespace cau::db {
-namespace {}  // namespace
 
 TAgendaDao::TAgendaDao(std::string_view hostFolder, std::string_view defaultDir)
     : TcbCau(hostFolder, defaultDir), cases_([this](std::string_view record) {
