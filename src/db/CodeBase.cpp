@@ -1,5 +1,6 @@
 #include "db/CodeBase.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -7,7 +8,9 @@
 
 #include "config/Cp1252.h"
 #include "config/Errors.h"
+#include "db/xbase/CdxKey.h"
 #include "db/xbase/Table.h"
+#include "db/xbase/TableFile.h"
 
 namespace cau::db {
 
@@ -228,6 +231,105 @@ long d4recNo(Data4* table) {
   return long(table->table->RecNo());
 }
 
+int d4go(Data4* table, long recno) {
+  return Guard(table, e4data, [&](Table& t) {
+    t.Go(recno < 1 ? 0 : uint32_t(recno));
+    return t.Eof() ? r4eof : r4success;
+  });
+}
+
+std::string_view d4record(Data4* table) {
+  return table ? table->table->RawRecord() : std::string_view();
+}
+
+bool d4readRecord(Data4* table, long recno, std::string& bytes) {
+  if (!table || recno < 1 || recno > long(table->table->RecordCount()))
+    return false;
+  return Guard(table, e4data, [&](Table& t) {
+           t.dbf().ReadRecord(uint32_t(recno), bytes);
+           return r4success;
+         }) == r4success;
+}
+
+long d4readRecords(Data4* table, long from,
+                   const std::function<void(long recno, std::string_view bytes)>& visit) {
+  if (!table)
+    return e4data;
+  from = std::max(from, 1L);
+  long last = from - 1;
+  int result = Guard(table, e4data, [&](Table& t) {
+    const xbase::DbfFile& dbf = t.dbf();
+    const std::size_t length = std::size_t(dbf.recordLength());
+    const long count = long(dbf.recordCount());
+    // A handle of our own: the table's read cache stays as it is.
+    xbase::TableFile file = xbase::TableFile::Open(t.path(), false);
+    const long perBlock = std::max(1L, long((1u << 20) / length));
+    std::string block;
+    for (long first = from; first <= count; first += perBlock) {
+      long n = std::min(perBlock, count - first + 1);
+      block.resize(std::size_t(n) * length);
+      file.ReadExact(uint64_t(dbf.headerLength()) + uint64_t(first - 1) * length, block.data(),
+                     block.size());
+      for (long i = 0; i < n; ++i)
+        visit(first + i, std::string_view(block).substr(std::size_t(i) * length, length));
+      last = first + n - 1;
+    }
+    return r4success;
+  });
+  return result < 0 ? result : last;
+}
+
+std::vector<long> d4tagOrder(Data4* table, std::vector<long> records) {
+  if (!table)
+    return {};
+  Table& t = *table->table;
+  const int tag = t.selectedTag();
+  if (tag < 0 || !t.cdx()) {
+    std::sort(records.begin(), records.end());
+    records.erase(std::unique(records.begin(), records.end()), records.end());
+    return records;
+  }
+  struct Entry {
+    std::string key;
+    long recno;
+  };
+  std::vector<Entry> held;
+  std::string bytes;
+  for (long recno : records) {
+    if (!d4readRecord(table, recno, bytes))
+      continue;
+    std::optional<std::string> key;
+    try {
+      key = t.KeyOf(tag, xbase::RecordImage(t.dbf(), bytes, uint32_t(recno)));
+    } catch (const std::exception& e) {
+      table->engine.Fail(e4data, e.what());
+      continue;
+    }
+    if (!key)
+      continue;  // left out by the FOR clause
+    // The entry itself: a unique tag holds one record per key.
+    xbase::CdxFile::Cursor cursor = t.cdx()->OpenCursor(tag);
+    if (!cursor.SeekExact(*key, uint32_t(recno)) || cursor.RecNo() != uint32_t(recno) ||
+        cursor.Key() != *key)
+      continue;
+    held.push_back({std::move(*key), recno});
+  }
+  std::sort(held.begin(), held.end(), [](const Entry& a, const Entry& b) {
+    int c = xbase::CompareKeys(a.key, b.key);
+    return c != 0 ? c < 0 : a.recno < b.recno;
+  });
+  held.erase(std::unique(held.begin(), held.end(),
+                         [](const Entry& a, const Entry& b) { return a.recno == b.recno; }),
+             held.end());
+  if (t.cdx()->tags()[std::size_t(tag)].descending)
+    std::reverse(held.begin(), held.end());
+  std::vector<long> order;
+  order.reserve(held.size());
+  for (const Entry& e : held)
+    order.push_back(e.recno);
+  return order;
+}
+
 Field4* d4field(Data4* table, std::string_view name) {
   if (!table)
     return nullptr;
@@ -245,17 +347,21 @@ Field4* d4field(Data4* table, std::string_view name) {
   return slot.get();
 }
 
-long f4int(Field4* field) {
+long f4intOf(Field4* field, std::string_view record) {
   if (!field)
     return 0;
   Table& t = *field->table.table;
   const auto& f = t.fields()[std::size_t(field->index)];
-  xbase::Value v = t.FieldValue(field->index);
+  xbase::Value v = xbase::RecordImage(t.dbf(), record, 0).Field(field->index);
   if (v.type == xbase::ValueType::Numeric)
     return long(v.number);
   if (f.type == 'C')
     return std::strtol(Trimmed(v.text).c_str(), nullptr, 10);
   return 0;
+}
+
+long f4int(Field4* field) {
+  return field ? f4intOf(field, field->table.table->RawRecord()) : 0;
 }
 
 int f4assignInt(Field4* field, long value) {
@@ -279,10 +385,19 @@ int f4assignInt(Field4* field, long value) {
   });
 }
 
-std::string f4str(Field4* field) {
+std::string_view f4rawOf(Field4* field, std::string_view record) {
   if (!field)
     return {};
-  return text::FromCp1252(field->table.table->RawField(field->index));
+  const auto& f = field->table.table->fields()[std::size_t(field->index)];
+  return record.substr(std::size_t(f.offset), std::size_t(f.length));
+}
+
+std::string f4strOf(Field4* field, std::string_view record) {
+  return field ? text::FromCp1252(f4rawOf(field, record)) : std::string();
+}
+
+std::string f4str(Field4* field) {
+  return field ? f4strOf(field, field->table.table->RawRecord()) : std::string();
 }
 
 int f4assign(Field4* field, std::string_view value) {

@@ -8,6 +8,7 @@
 // error with the message in code4errorText().
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -71,11 +72,39 @@ int d4skip(Data4* table, long n);
 int d4eof(Data4* table);  // 1 past the last record
 long d4recCountDo(Data4* table);
 long d4recNo(Data4* table);
+// Makes record `recno` current, at its place in the selected tag (so that
+// d4skip goes on from there); 0 or past the last record: end of file. A
+// changed current record is written first.
+int d4go(Data4* table, long recno);
+
+// Reading records without moving, for lookups that keep their own map of a
+// table. The bytes are those in the file: a pending change of the current
+// record is not in them.
+//
+// The current record's bytes as the field calls see them (pending changes
+// included); valid until the next call on the table.
+std::string_view d4record(Data4* table);
+// Record `recno`; false when the table has no such record.
+bool d4readRecord(Data4* table, long recno, std::string& bytes);
+// Records `from` to the last one, in record order, read in large blocks
+// straight from the file (no cache is filled); `visit` gets each record's
+// number and bytes. Returns the number of the last record visited (from - 1
+// when none), or a negative code when the file cannot be read.
+long d4readRecords(Data4* table, long from,
+                   const std::function<void(long recno, std::string_view bytes)>& visit);
+// Of `records`, those the selected tag holds (its FOR clause true, the entry
+// present), in the tag's order; record order when no tag is selected.
+std::vector<long> d4tagOrder(Data4* table, std::vector<long> records);
 
 Field4* d4field(Data4* table, std::string_view name);
 long f4int(Field4* field);
 int f4assignInt(Field4* field, long value);
 std::string f4str(Field4* field);  // the whole field, blank-padded
+// f4int and f4str on the bytes of a record of the field's table.
+long f4intOf(Field4* field, std::string_view record);
+std::string f4strOf(Field4* field, std::string_view record);
+// The field's bytes in a record, Windows-1252 as stored ("" for a null handle).
+std::string_view f4rawOf(Field4* field, std::string_view record);
 int f4assign(Field4* field, std::string_view text);
 int f4true(Field4* field);
 int f4assignChar(Field4* field, char32_t character);

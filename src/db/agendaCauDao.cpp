@@ -5,7 +5,9 @@
 namespace cau::db {
 
 TAgendaDao::TAgendaDao(std::string_view hostFolder, std::string_view defaultDir)
-    : TcbCau(hostFolder, defaultDir) {
+    : TcbCau(hostFolder, defaultDir), cases_([this](std::string_view record) {
+        return CaseHashOfRecord(f4intOf(fCodTrib_, record), f4rawOf(fChaveProc_, record));
+      }) {
   OpenTable();
   fCodTrib_ = FieldOf("CODTRIB");
   fChaveProc_ = FieldOf("CHAVEPROC");
@@ -21,21 +23,46 @@ void TAgendaDao::LoadRecord() {
   compromisso_ = Trim(f4str(fCompromisso_));
 }
 
+void TAgendaDao::FieldWritten(std::string_view field) {
+  if (field == "CODTRIB" || field == "CHAVEPROC")
+    cases_.Touch(d4recNo(Table()));
+}
+
+bool TAgendaDao::Matches(std::string_view record, int32_t codTrib,
+                         std::string_view chaveProc) const {
+  return f4intOf(fCodTrib_, record) == codTrib && Trim(f4strOf(fChaveProc_, record)) == chaveProc &&
+         Trim(f4strOf(fAutomatico_, record)) == "*";
+}
+
 bool TAgendaDao::LocateAutomatic(int32_t codTrib, std::string_view chaveProc) {
   codPasta_ = codTrib_ = 0;
   chaveProc_.clear();
   Require();
   Data4* t = Table();
   Check(d4goBof(t));
-  while (d4eof(t) <= 0) {
-    if (f4int(fCodTrib_) == codTrib && Trim(f4str(fChaveProc_)) == chaveProc &&
-        Trim(f4str(fAutomatico_)) == "*") {
-      LoadRecord();
-      return true;
+  if (WalkingLookups()) {
+    while (d4eof(t) <= 0) {
+      if (Matches(RawRecord(), codTrib, chaveProc)) {
+        LoadRecord();
+        return true;
+      }
+      Check(d4skip(t, 1));
     }
-    Check(d4skip(t, 1));
+    return false;
   }
-  return false;
+  cases_.Update(t);
+  std::vector<long> found;
+  std::string record;
+  for (long recno : cases_.Candidates(CaseHashOfLookup(codTrib, chaveProc))) {
+    if (d4readRecord(t, recno, record) && Matches(record, codTrib, chaveProc))
+      found.push_back(recno);
+  }
+  found = d4tagOrder(t, std::move(found));
+  Check(d4go(t, found.empty() ? 0 : found.front()));
+  if (found.empty())
+    return false;
+  LoadRecord();
+  return true;
 }
 
 bool TAgendaDao::SaveAutomatic(int32_t codTrib, int32_t codPasta, std::string_view description,

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "db/KeyMap.h"
 #include "db/cbCau.h"
 
 namespace cau::db {
@@ -35,8 +36,11 @@ class TAgendaDao final : public TcbCau {
 
  protected:
   void LoadRecord() override;
+  void FieldWritten(std::string_view field) override;
 
  private:
+  bool Matches(std::string_view record, int32_t codTrib, std::string_view chaveProc) const;
+
   int32_t codTrib_ = 0;
   std::string chaveProc_;
   int32_t codPasta_ = 0;
@@ -46,6 +50,7 @@ class TAgendaDao final : public TcbCau {
   Field4* fCodPasta_ = nullptr;
   Field4* fCompromisso_ = nullptr;
   Field4* fAutomatico_ = nullptr;
+  KeyMap cases_;  // by court and trimmed case number
 };
 
 }  // namespace cau::db

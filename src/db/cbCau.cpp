@@ -1,5 +1,7 @@
 #include "db/cbCau.h"
 
+#include <cstdlib>
+
 #include "config/Errors.h"
 #include "db/xbase/TableFile.h"
 
@@ -19,6 +21,8 @@ std::string InFolder(const std::string& dir, std::string_view name) {
 }  // namespace
 
 TcbCau::TcbCau(std::string_view hostFolder, std::string_view defaultDir) {
+  const char* walk = std::getenv("CAU_WALKING_LOOKUPS");
+  walking_ = walk && std::string_view(walk) == "1";
   std::size_t slash = hostFolder.rfind('/');
   baseDir_ = slash == std::string_view::npos ? std::string()
                                              : std::string(hostFolder.substr(0, slash + 1));
@@ -91,24 +95,30 @@ Field4* TcbCau::Writable(std::string_view name) {
   return field;
 }
 
+int TcbCau::Written(std::string_view field, int result) {
+  if (result >= 0)
+    FieldWritten(field);
+  return result;
+}
+
 int TcbCau::Put(std::string_view field, std::string_view text) {
   Field4* f = Writable(field);
-  return f ? Note(f4assign(f, text)) : e4fieldName;
+  return f ? Written(field, Note(f4assign(f, text))) : e4fieldName;
 }
 
 int TcbCau::PutInt(std::string_view field, long value) {
   Field4* f = Writable(field);
-  return f ? Note(f4assignInt(f, value)) : e4fieldName;
+  return f ? Written(field, Note(f4assignInt(f, value))) : e4fieldName;
 }
 
 int TcbCau::PutChar(std::string_view field, char32_t character) {
   Field4* f = Writable(field);
-  return f ? Note(f4assignChar(f, character)) : e4fieldName;
+  return f ? Written(field, Note(f4assignChar(f, character))) : e4fieldName;
 }
 
 int TcbCau::PutMemo(std::string_view field, std::string_view text) {
   Field4* f = Writable(field);
-  return f ? Note(f4memoAssign(f, text)) : e4fieldName;
+  return f ? Written(field, Note(f4memoAssign(f, text))) : e4fieldName;
 }
 
 std::string TcbCau::Memo(std::string_view field) {

@@ -39,10 +39,20 @@ class TcbCau {
   // The engine's message of the last refused write (AppendProcesso false, ...).
   const std::string& LastError() const { return lastError_; }
 
+  // Lookups (Locate, GetOrCreateFolder, ...) find their record through a map
+  // of the table kept by the object. With `walk` they read the table from
+  // the top instead, record by record, with the same results: the slow way,
+  // kept to compare against. The environment variable CAU_WALKING_LOOKUPS=1
+  // sets it for every object made afterwards.
+  void UseWalkingLookups(bool walk) { walking_ = walk; }
+  bool WalkingLookups() const { return walking_; }
+
   void First();      // top in tag order, then the record is loaded
   void Next();       // one record on (writing a pending change), then loaded
   bool Eof() const;  // past the last record (always true when not open)
   long RecordCount() const;
+  // The current record's number (RecordCount() + 1 at the end of the table).
+  long RecNo() const { return table_ ? d4recNo(table_) : 0; }
   // One record on, changes flushed to disk, then the record now current is loaded.
   void SaveAndNext();
   // What the destructor does, with failures reported: moves one record on,
@@ -61,7 +71,8 @@ class TcbCau {
   virtual void LoadRecord() = 0;
 
   Data4* Table() const { return table_; }
-  Field4* FieldOf(std::string_view name) const;  // null when the table lacks it
+  Field4* FieldOf(std::string_view name) const;                    // null when the table lacks it
+  std::string_view RawRecord() const { return d4record(table_); }  // the current record
   // Throws cau::Error when the table is not open.
   void Require() const;
   // Throws cau::Error with the engine's message when `result` is negative.
@@ -77,9 +88,13 @@ class TcbCau {
   std::string Memo(std::string_view field);
   // Keeps the engine's message of a failed call; returns `result`.
   int Note(int result);
+  // Called after each successful field write through Put, PutInt, PutChar
+  // and PutMemo, so that a subclass can follow writes to its lookup keys.
+  virtual void FieldWritten(std::string_view field) { (void)field; }
 
  private:
   Field4* Writable(std::string_view name);  // null (reason kept) when missing
+  int Written(std::string_view field, int result);
 
   std::string baseDir_;
   std::string tablePath_;
@@ -87,6 +102,7 @@ class TcbCau {
   std::string lastError_;
   Code4Handle engine_;
   Data4* table_ = nullptr;  // owned by the engine
+  bool walking_ = false;
 };
 
 }  // namespace cau::db

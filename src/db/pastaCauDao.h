@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "db/KeyMap.h"
 #include "db/cbCau.h"
 
 namespace cau::db {
@@ -27,12 +28,21 @@ class TPastaDao final : public TcbCau {
 
  protected:
   void LoadRecord() override;
+  void FieldWritten(std::string_view field) override;
 
  private:
+  // The folder's record, or 0; the table is left at it or at its end.
+  long FindName(const std::string& upperName);
+  long FindNameWalking(const std::string& upperName, long& candidate);
+  // Whether a record in tag order has folder code `code`.
+  bool CodeTaken(long code);
+
   int32_t codPasta_ = 0;
   std::string nome_;
   Field4* fCodPasta_ = nullptr;
   Field4* fNome_ = nullptr;
+  KeyMap names_;  // by trimmed name in upper case
+  KeyMap codes_;  // by folder code
 };
 
 }  // namespace cau::db

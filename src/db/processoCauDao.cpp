@@ -64,7 +64,9 @@ std::string OneLine(std::string_view text) {
 
 TProcessoDao::TProcessoDao(std::string_view hostFolder, const Clock& clock,
                            std::string_view defaultDir)
-    : TcbCau(hostFolder, defaultDir), clock_(clock) {
+    : TcbCau(hostFolder, defaultDir), clock_(clock), cases_([this](std::string_view record) {
+        return CaseHashOfRecord(f4intOf(fCodTrib_, record), f4rawOf(fChaveProc_, record));
+      }) {
   OpenTable();
   fCodTrib_ = FieldOf("CODTRIB");
   fCodPasta_ = FieldOf("CODPASTA");
@@ -125,11 +127,21 @@ void TProcessoDao::SetMsgErro(std::string_view message) {
   Check(PutMemo("OUTROS", text));
 }
 
+void TProcessoDao::FieldWritten(std::string_view field) {
+  if (field == "CODTRIB" || field == "CHAVEPROC")
+    cases_.Touch(d4recNo(Table()));
+}
+
+bool TProcessoDao::Matches(std::string_view record, int32_t codTrib, std::string_view chaveProc,
+                           bool skipUnregistering) const {
+  return f4intOf(fCodTrib_, record) == codTrib && Trim(f4strOf(fChaveProc_, record)) == chaveProc &&
+         !(skipUnregistering && Trim(f4strOf(fEstadoPush_, record)) == "1");
+}
+
 bool TProcessoDao::Scan(int32_t codTrib, std::string_view chaveProc, bool skipUnregistering) {
   Data4* t = Table();
   while (d4eof(t) <= 0) {
-    if (f4int(fCodTrib_) == codTrib && Trim(f4str(fChaveProc_)) == chaveProc &&
-        !(skipUnregistering && Trim(f4str(fEstadoPush_)) == "1")) {
+    if (Matches(RawRecord(), codTrib, chaveProc, skipUnregistering)) {
       LoadRecord();
       return true;
     }
@@ -138,12 +150,31 @@ bool TProcessoDao::Scan(int32_t codTrib, std::string_view chaveProc, bool skipUn
   return false;
 }
 
+bool TProcessoDao::Find(int32_t codTrib, std::string_view chaveProc, bool skipUnregistering) {
+  Data4* t = Table();
+  Check(d4goBof(t));
+  if (WalkingLookups())
+    return Scan(codTrib, chaveProc, skipUnregistering);
+  cases_.Update(t);
+  std::vector<long> found;
+  std::string record;
+  for (long recno : cases_.Candidates(CaseHashOfLookup(codTrib, chaveProc))) {
+    if (d4readRecord(t, recno, record) && Matches(record, codTrib, chaveProc, skipUnregistering))
+      found.push_back(recno);
+  }
+  found = d4tagOrder(t, std::move(found));
+  Check(d4go(t, found.empty() ? 0 : found.front()));
+  if (found.empty())
+    return false;
+  LoadRecord();
+  return true;
+}
+
 bool TProcessoDao::Locate(int32_t codTrib, std::string_view chaveProc) {
   ClearProperties();
   Require();
   Check(d4skip(Table(), 1));
-  Check(d4goBof(Table()));
-  return Scan(codTrib, chaveProc, false);
+  return Find(codTrib, chaveProc, false);
 }
 
 bool TProcessoDao::LocateForImport(int32_t codTrib, std::string_view chaveProc) {
@@ -151,8 +182,7 @@ bool TProcessoDao::LocateForImport(int32_t codTrib, std::string_view chaveProc) 
   if (Trim(chaveProc).empty())
     return false;
   Require();
-  Check(d4goBof(Table()));
-  return Scan(codTrib, chaveProc, true);
+  return Find(codTrib, chaveProc, true);
 }
 
 bool TProcessoDao::AppendProcesso(int32_t codPasta, int32_t codTrib, std::string_view chaveProc) {

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "config/Clock.h"
+#include "db/KeyMap.h"
 #include "db/cbCau.h"
 #include "db/tramitaList.h"
 
@@ -85,10 +86,16 @@ class TProcessoDao final : public TcbCau {
 
  protected:
   void LoadRecord() override;
+  void FieldWritten(std::string_view field) override;
 
  private:
   void ClearProperties();
+  // From the top: the first record of the case in tag order, loaded; the
+  // table is left at that record or at its end.
+  bool Find(int32_t codTrib, std::string_view chaveProc, bool skipUnregistering);
   bool Scan(int32_t codTrib, std::string_view chaveProc, bool skipUnregistering);
+  bool Matches(std::string_view record, int32_t codTrib, std::string_view chaveProc,
+               bool skipUnregistering) const;
 
   const Clock& clock_;
   TTramitaList tramitas_;
@@ -103,6 +110,8 @@ class TProcessoDao final : public TcbCau {
   Field4* fChaveProc_ = nullptr;
   Field4* fEstadoPush_ = nullptr;
   Field4* fSuspenso_ = nullptr;
+  // Records by court and trimmed case number.
+  KeyMap cases_;
 };
 
 }  // namespace cau::db

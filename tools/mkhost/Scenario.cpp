@@ -173,7 +173,8 @@ ordered_json Notice(int id, const std::string& stamp, const std::string& kind,
 
 }  // namespace
 
-ordered_json MakeScenario(const HostPlan& plan, const Credentials& credentials) {
+ordered_json MakeScenario(const HostPlan& plan, const Credentials& credentials,
+                          uint64_t busyCases) {
   Builder b(plan);
   ordered_json s;
   s["accounts"] =
@@ -228,11 +229,28 @@ ordered_json MakeScenario(const HostPlan& plan, const Credentials& credentials) 
       monitored += isMonitored ? 1 : 0;
     }
   }
+  std::vector<HostCase> busy;
+  if (busyCases > 0) {
+    cases = ordered_json::array();
+    monitored = 0;
+    uint64_t stride = std::max<uint64_t>(1, plan.cases / busyCases);
+    for (uint64_t i = 0; i < plan.cases && busy.size() < busyCases; i += stride) {
+      HostCase c = MakeCase(plan, i);
+      const Court* court = CourtOf(plan, c.codTrib);
+      if (!court)
+        continue;
+      cases.push_back(b.ServerCase(c, *court, true));
+      ++monitored;
+      busy.push_back(std::move(c));
+    }
+  }
   s["cases"] = cases;
 
   ordered_json oab = ordered_json::array();
   if (!scoped.empty()) {
     int count = int(std::clamp<uint64_t>(plan.cases / 40, 2, 40));
+    if (busyCases > busy.size())
+      count = std::max(count, int(busyCases - busy.size()));
     for (int k = 0; k < count; ++k)
       oab.push_back(b.OabCase(k, *scoped[std::size_t(k) % scoped.size()]));
   }
@@ -285,6 +303,22 @@ ordered_json MakeScenario(const HostPlan& plan, const Credentials& credentials) 
                             "Audiência de instrução e julgamento");
     n["codOrgao"] = CourtOf(plan, c.codTrib)->shortName;
     n["codProcesso"] = c.number;
+    notices.push_back(n);
+  }
+  for (std::size_t k = 0; k < busy.size(); k += 10) {
+    const HostCase& c = busy[k];
+    ordered_json n =
+        Notice(++id, Stamp(plan.today + 30, "10:00"), "AUDIENCIA_INC", "Audiência designada");
+    n["codOrgao"] = CourtOf(plan, c.codTrib)->shortName;
+    n["codProcesso"] = c.number;
+    notices.push_back(n);
+  }
+  for (std::size_t k = 5; k < busy.size(); k += 20) {
+    const HostCase& c = busy[k];
+    ordered_json n = Notice(++id, at(2), "PROCESSO", "Processo cadastrado");
+    n["codOrgao"] = CourtOf(plan, c.codTrib)->shortName;
+    n["codProcesso"] = c.number;
+    n["estadoProcesso"] = "CADASTRADO";
     notices.push_back(n);
   }
   notices.push_back(Notice(++id, at(1), "VERSAO", "Nova versão do programa disponível."));

@@ -10,6 +10,12 @@
 
 namespace cau::mkhost {
 
-nlohmann::ordered_json MakeScenario(const HostPlan& plan, const Credentials& credentials);
+// `busyCases` 0: a small sample (up to 200 host cases). Otherwise a busy day
+// for benchmarks: that many monitored cases with movements, spread evenly
+// over the host's table (topped up with bar-registration cases the host
+// lacks when it has too few), a hearing notice for every tenth and a state
+// notice for every twentieth.
+nlohmann::ordered_json MakeScenario(const HostPlan& plan, const Credentials& credentials,
+                                    uint64_t busyCases = 0);
 
 }  // namespace cau::mkhost

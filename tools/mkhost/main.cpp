@@ -1,7 +1,7 @@
 // mkhost: builds a sample host installation to develop and test against.
 //
 //   mkhost DIR [--cases N] [--courts K] [--seed S] [--user U] [--password P]
-//              [--scenario FILE]
+//              [--scenario FILE [--busy M]]
 //
 // The same arguments give the same bytes in every file.
 #include <charconv>
@@ -26,7 +26,7 @@ int Usage(const std::string& why) {
   if (!why.empty())
     std::cerr << "mkhost: " << why << "\n";
   std::cerr << "uso: mkhost PASTA [--cases N] [--courts K] [--seed S] [--user U]"
-               " [--password P] [--scenario ARQUIVO]\n";
+               " [--password P] [--scenario ARQUIVO [--busy M]]\n";
   return 2;
 }
 
@@ -46,6 +46,7 @@ int main(int argc, char** argv) {
   uint64_t cases = 200, courts = 8, seed = 1;
   Credentials credentials;
   fs::path scenario;
+  uint64_t busy = 0;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a.rfind("--", 0) != 0) {
@@ -76,6 +77,10 @@ int main(int argc, char** argv) {
       credentials.password = v;
     } else if (a == "--scenario") {
       scenario = v;
+    } else if (a == "--busy") {
+      if (!(n = Number(v, 1, 10000000)))
+        return Usage("--busy deve ser um número de 1 a 10000000");
+      busy = *n;
     } else {
       return Usage("opção desconhecida: " + a);
     }
@@ -88,7 +93,7 @@ int main(int argc, char** argv) {
     WriteSummary done = WriteInstallation(plan, credentials, dir);
     if (!scenario.empty()) {
       std::ofstream out(scenario, std::ios::binary | std::ios::trunc);
-      out << MakeScenario(plan, credentials).dump(2) << "\n";
+      out << MakeScenario(plan, credentials, busy).dump(2) << "\n";
       out.close();
       if (!out) {
         std::cerr << "mkhost: " << scenario.string() << ": não foi possível gravar\n";

@@ -404,6 +404,43 @@ TEST(MkhostRuns, SameSeedSameBytesOtherSeedOtherData) {
   fs::remove(b.string() + ".json");
 }
 
+TEST(MkhostRuns, BusyScenarioMonitorsTheAskedNumberOfCasesAcrossTheHost) {
+  struct Case {
+    int cases, busy;
+  };
+  for (const Case& c : {Case{400, 50}, Case{20, 50}}) {
+    fs::path d = TempDir("busy");
+    auto r =
+        RunMkhost(d, "--cases " + std::to_string(c.cases) + " --courts 6 --busy " +
+                         std::to_string(c.busy) + " --scenario " + Quote(d.string() + ".json"));
+    ASSERT_EQ(r.status, 0) << r.out;
+    json s = json::parse(ReadAll(d.string() + ".json"));
+    std::vector<std::string> hostOrder;  // case numbers in record order
+    {
+      auto t = Table::Open(d / "dados" / "PROCESSO.DBF");
+      for (t->Go(1); !t->Eof(); t->Skip())
+        hostOrder.push_back(Trim(Text(*t, "CHAVEPROC")));
+    }
+    std::size_t last = 0;
+    for (const json& k : s["cases"]) {
+      EXPECT_TRUE(k["monitored"].get<bool>());
+      EXPECT_FALSE(k["historicos"].empty());
+      auto at = std::find(hostOrder.begin(), hostOrder.end(), k["codProcesso"].get<std::string>());
+      ASSERT_NE(at, hostOrder.end());
+      last = std::max(last, std::size_t(at - hostOrder.begin()));
+    }
+    // Spread over the whole table, and topped up from the bar registration.
+    EXPECT_GE(last, hostOrder.size() * 3 / 4) << c.cases;
+    EXPECT_GE(s["cases"].size() + s["oab"].size(), std::size_t(c.busy)) << c.cases;
+    int hearings = 0;
+    for (const json& n : s["notices"])
+      hearings += n["tipoAviso"] == "AUDIENCIA_INC" ? 1 : 0;
+    EXPECT_GE(hearings, int(s["cases"].size() / 10)) << c.cases;
+    fs::remove_all(d);
+    fs::remove(d.string() + ".json");
+  }
+}
+
 TEST(MkhostRuns, EmptyHostIsValid) {
   fs::path d = TempDir("empty");
   auto r = RunMkhost(d, "--cases 0 --courts 1 --scenario " + Quote(d.string() + ".json"));
@@ -430,6 +467,7 @@ TEST(MkhostRuns, BadArgumentsAndAnOccupiedFolderAreRefused) {
       {"--cases", 2, "falta o valor"}, {"--cases -1", 2, "--cases"},
       {"--cases 12x", 2, "--cases"},   {"--courts 0", 2, "--courts"},
       {"--seed abc", 2, "--seed"},     {"--colour blue", 2, "opção desconhecida"},
+      {"--busy 0", 2, "--busy"},
   };
   for (const Case& c : cases) {
     auto r = RunMkhost(d, c.args);
