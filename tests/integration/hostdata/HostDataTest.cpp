@@ -159,8 +159,9 @@ TEST_F(HostDataTest, EachUnexpectedHostFileIsRefusedAtStartUpAndLeftAsItWas) {
        "Erro abrindo arquivo de Orgaos. ", ""},
       {"credentials that are not scrambled text",
        [](HostDataTest&, const fs::path& host) {
-         WriteFile(host / "causarium.ini",
-                   "[GLOBAL]\r\nX01YlOQZ0VOPSPAOT0K0=\x81\x00\xFF\r\nX01YlOQZOV0PSPA0TOKO=zz\r\n");
+         WriteFile(host / "causarium.ini", "[GLOBAL]\r\nX01YlOQZ0VOPSPAOT0K0=\x81" +
+                                               std::string(1, '\0') +
+                                               "\xFF\r\nX01YlOQZOV0PSPA0TOKO=zz\r\n");
        },
        2, "é necessário preencher \"Usuário\" e \"Senha\"", ""},
       {"case table without the push state field",
