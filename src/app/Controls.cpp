@@ -67,8 +67,9 @@ void TProgressBar::SetPosition(int position) {
 
 void TProgressBar::SetMax(int max) {
   max = std::max(max, 0);
-  const bool changed = Assign(max_, max) | Assign(position_, std::min(position_, max));
-  if (changed)
+  const bool maxChanged = Assign(max_, max);
+  const bool positionChanged = Assign(position_, std::min(position_, max));
+  if (maxChanged || positionChanged)
     Notify();
 }
 

@@ -242,19 +242,25 @@ TfrmAtualizaPush::StartUp TfrmAtualizaPush::StartUpSequence() {
     return StartUp::Stopped;
   }
 
+  // A table is taken only when its records, memos and index agree: writing
+  // through a stale index or over a damaged memo would lose the host's data.
+  std::string why;
   ProcessoDao = std::make_unique<db::TProcessoDao>(AppDir, *clock_);
-  if (!ProcessoDao->Opened()) {
+  if (!ProcessoDao->Opened() || !(why = ProcessoDao->CheckFiles()).empty()) {
+    FileLog(why.empty() ? ProcessoDao->OpenError() : why);
     EndWith("Não foi possível abrir o Banco de dados. Feche o Causarium e tente novamente",
             kAtencao, MsgIcon::Warning);
     return StartUp::Ended;
   }
   PastaDao = std::make_unique<db::TPastaDao>(AppDir);
-  if (!PastaDao->Opened()) {
+  if (!PastaDao->Opened() || !(why = PastaDao->CheckFiles()).empty()) {
+    FileLog(why.empty() ? PastaDao->OpenError() : why);
     StopWith("Não foi possível abrir o Banco de dados. (Pastas)");
     return StartUp::Stopped;
   }
   AgendaDao = std::make_unique<db::TAgendaDao>(AppDir);
-  if (!AgendaDao->Opened()) {
+  if (!AgendaDao->Opened() || !(why = AgendaDao->CheckFiles()).empty()) {
+    FileLog(why.empty() ? AgendaDao->OpenError() : why);
     StopWith("Não foi possível abrir o Banco de dados. (Agenda de Compromissos)");
     return StartUp::Stopped;
   }

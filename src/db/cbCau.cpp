@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "config/Errors.h"
+#include "db/xbase/Check.h"
 #include "db/xbase/TableFile.h"
 
 namespace cau::db {
@@ -64,6 +65,19 @@ void TcbCau::OpenTable() {
     return;
   }
   table_ = table;
+}
+
+std::string TcbCau::CheckFiles() const {
+  if (!table_)
+    return openError_;
+  constexpr std::size_t kShown = 3;
+  const xbase::CheckReport report = xbase::CheckTable(tablePath_);
+  std::string why;
+  for (std::size_t i = 0; i < report.problems.size() && i < kShown; ++i)
+    why += (i ? "; " : "") + report.problems[i];
+  if (report.problems.size() > kShown)
+    why += "; " + std::to_string(report.problems.size() - kShown) + " problemas a mais";
+  return why;
 }
 
 void TcbCau::Require() const {

@@ -38,6 +38,11 @@ class TcbCau {
   const std::string& OpenError() const { return openError_; }
   // The engine's message of the last refused write (AppendProcesso false, ...).
   const std::string& LastError() const { return lastError_; }
+  // Reads the whole table, its memo pointers and every tag of its index, and
+  // says what does not agree (a record pointing past the memo file, an index
+  // entry missing or left over, ...); empty when everything holds. The table
+  // is not changed.
+  std::string CheckFiles() const;
 
   // Lookups (Locate, GetOrCreateFolder, ...) find their record through a map
   // of the table kept by the object. With `walk` they read the table from

@@ -36,6 +36,13 @@ std::string PadTime(const std::string& time) {
          std::string(m);
 }
 
+// What a key holds of a time: "hh:nn" or "hhnn", digits only.
+bool FitsKey(std::string_view time) {
+  if (time.size() == 5 && time[2] == ':')
+    return IsDigits(time.substr(0, 2)) && IsDigits(time.substr(3));
+  return time.size() == 4 && IsDigits(time);
+}
+
 std::string OneLine(std::string_view text) {
   std::string s(text);
   std::replace_if(
@@ -71,7 +78,9 @@ void TTramitaList::AddEntry(std::string_view date, std::string_view time, std::s
   std::string body = Trim(OneLine(text));
   if (body.empty())
     return;
-  if (hour.empty())
+  // Empty, or written otherwise ("949", "14h05"): the movement keeps its
+  // date alone, so that its key stays yyyymmddhhnn and renders back the same.
+  if (!FitsKey(hour))
     hour = "0000";
   std::string dateKey = DateToKey(day);
   if (dateKey.empty() || dateKey == "erro")

@@ -1,10 +1,12 @@
 #include "Process.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -45,7 +47,7 @@ namespace {
 
 Finished RunProcess(std::vector<std::string> args, const fs::path& dir,
                     std::chrono::seconds limit) {
-  static int serial = 0;
+  static std::atomic<int> serial = 0;  // runs may overlap from several threads
   const std::string tag = std::to_string(::getpid()) + "-" + std::to_string(++serial);
   const fs::path outFile = dir / ("stdout-" + tag + ".txt");
   const fs::path errFile = dir / ("stderr-" + tag + ".txt");
@@ -107,14 +109,25 @@ Pushsim::Pushsim(std::vector<std::string> extra, std::string scenario) {
     }
   }
   ::close(out[0]);
-  port_ = line.starts_with("port ") ? std::atoi(line.c_str() + 5) : 0;
+  firstLine_ = line.substr(0, line.find('\n'));
+  port_ = firstLine_.starts_with("port ") ? std::atoi(firstLine_.c_str() + 5) : 0;
 }
 
 Pushsim::~Pushsim() {
+  Stop();
+}
+
+int Pushsim::Stop() {
   if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
+    int raw = 0;
+    if (::waitpid(pid_, &raw, WNOHANG) == 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, &raw, 0);
+    }
+    pid_ = -1;
+    exit_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
   }
+  return exit_;
 }
 
 std::string Pushsim::Root() const {
@@ -123,6 +136,44 @@ std::string Pushsim::Root() const {
 
 std::string Pushsim::Url() const {
   return Root() + "/PushServer/services/PushService";
+}
+
+LockHolder::LockHolder(const fs::path& file, Mode mode) {
+  int ready[2], release[2];
+  if (::pipe(ready) != 0)
+    return;
+  if (::pipe(release) != 0) {
+    ::close(ready[0]);
+    ::close(ready[1]);
+    return;
+  }
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    ::close(ready[0]);
+    ::close(release[1]);
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT, 0666);
+    struct flock fl {};
+    fl.l_type = mode == Mode::Read ? F_RDLCK : F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    const char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? 1 : 0;
+    (void)!::write(ready[1], &ok, 1);
+    char c;
+    (void)!::read(release[0], &c, 1);  // returns when the parent closes its end
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  ::close(release[0]);
+  release_ = release[1];
+  char ok = 0;
+  holding_ = pid_ > 0 && ::read(ready[0], &ok, 1) == 1 && ok == 1;
+  ::close(ready[0]);
+}
+
+LockHolder::~LockHolder() {
+  if (release_ >= 0)
+    ::close(release_);
+  if (pid_ > 0)
+    ::waitpid(pid_, nullptr, 0);
 }
 
 TempDir::TempDir(const std::string& prefix) {

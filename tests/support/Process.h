@@ -38,6 +38,11 @@ class Pushsim {
 
   bool Running() const { return port_ > 0; }
   int Port() const { return port_; }
+  // What it wrote first on its output ("port N" once it listens).
+  const std::string& FirstLine() const { return firstLine_; }
+  // Ends it with SIGTERM unless it ended already; its exit status (128 +
+  // signal when a signal ended it). Later calls return the same.
+  int Stop();
   // The service's address, as -URL takes it.
   std::string Url() const;
   // The server's root, "http://127.0.0.1:PORT".
@@ -46,6 +51,28 @@ class Pushsim {
  private:
   pid_t pid_ = -1;
   int port_ = 0;
+  int exit_ = -1;
+  std::string firstLine_;
+};
+
+// Another process holding a POSIX record lock over the whole of `file`
+// (created when missing) until destroyed: a read lock is how the host's
+// stations hold dados/lock, a write lock how an exclusive user does.
+class LockHolder {
+ public:
+  enum class Mode { Read, Write };
+  LockHolder(const std::filesystem::path& file, Mode mode);
+  ~LockHolder();  // lets go and waits for the process to end
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+
+  // The process took the lock (false: it could not, and has ended).
+  bool Holding() const { return holding_; }
+
+ private:
+  pid_t pid_ = -1;
+  int release_ = -1;  // closing it lets the process go
+  bool holding_ = false;
 };
 
 // A fresh folder under the system's temporary folder, removed on destruction.

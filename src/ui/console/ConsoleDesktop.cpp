@@ -61,6 +61,8 @@ ConsoleStreams StandardStreams() {
 ConsoleDesktop::ConsoleDesktop(ConsoleStreams streams) : io_(streams) {}
 
 void ConsoleDesktop::Attach(TfrmAtualizaPush* form) {
+  if (form_)
+    form_->SetObserver(nullptr);  // what the window does from now on is not shown
   form_ = form;
   if (form_)
     form_->SetObserver(this);

@@ -1,9 +1,5 @@
 // pushsim as a client meets it: the real process on a free loopback port,
 // hand-written SOAP envelopes over HTTP, answers read namespace-aware.
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,7 +18,7 @@
 #include <nlohmann/json.hpp>
 #include <pugixml.hpp>
 
-extern char** environ;
+#include "support/Process.h"
 
 namespace {
 
@@ -32,65 +28,20 @@ using nlohmann::json;
 constexpr const char* kNs = "http://push.vexo.example/PushService";
 constexpr const char* kPath = "/PushServer/services/PushService";
 
-// A running pushsim; stopped with SIGTERM when destroyed.
-class Pushsim {
+// A running pushsim with the requests these tests send by hand; stopped
+// with SIGTERM when destroyed, which it must survive cleanly.
+class Pushsim : public cau::test::Pushsim {
  public:
-  explicit Pushsim(std::vector<std::string> args) {
-    std::vector<std::string> argv = {std::string(CAU_BIN_DIR) + "/pushsim"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<char*> raw;
-    for (std::string& a : argv) {
-      raw.push_back(a.data());
-    }
-    raw.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0) {
-      throw std::runtime_error("pipe failed");
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    const int rc = posix_spawn(&pid_, raw[0], &actions, nullptr, raw.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    if (rc != 0) {
-      close(out[0]);
-      throw std::runtime_error("cannot start pushsim");
-    }
-    firstLine_ = ReadLine(out[0]);
-    close(out[0]);
-    if (firstLine_.rfind("port ", 0) == 0) {
-      port_ = std::stoi(firstLine_.substr(5));
-    }
-  }
-  Pushsim(const Pushsim&) = delete;
-  Pushsim& operator=(const Pushsim&) = delete;
+  using cau::test::Pushsim::Pushsim;
   ~Pushsim() {
-    if (pid_ > 0) {
+    if (Running()) {
       EXPECT_EQ(Stop(), 0) << "pushsim did not end cleanly on SIGTERM";
     }
   }
-
-  int port() const { return port_; }
-  const std::string& firstLine() const { return firstLine_; }
-
-  // Sends SIGTERM (unless it ended already) and returns the exit status.
-  int Stop() {
-    if (pid_ > 0) {
-      int status = 0;
-      if (waitpid(pid_, &status, WNOHANG) == 0) {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, &status, 0);
-      }
-      pid_ = -1;
-      exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    return exit_;
-  }
+  int port() const { return Port(); }
 
   httplib::Result Post(const std::string& operation, const std::string& params) const {
-    httplib::Client client("127.0.0.1", port_);
+    httplib::Client client("127.0.0.1", Port());
     client.set_read_timeout(10, 0);
     const std::string body =
         "<?xml version=\"1.0\"?>"
@@ -104,7 +55,7 @@ class Pushsim {
   }
 
   httplib::Result Get(const std::string& target) const {
-    httplib::Client client("127.0.0.1", port_);
+    httplib::Client client("127.0.0.1", Port());
     client.set_read_timeout(10, 0);
     return client.Get(target.c_str());
   }
@@ -116,22 +67,6 @@ class Pushsim {
                           "<txtIdMaquina>AppDir=x</txtIdMaquina><txtVersao>0.9.9.1</txtVersao>");
     return res ? res->body : std::string{};
   }
-
- private:
-  static std::string ReadLine(int fd) {
-    std::string line;
-    char ch = 0;
-    pollfd p{fd, POLLIN, 0};
-    while (poll(&p, 1, 10000) > 0 && read(fd, &ch, 1) == 1 && ch != '\n') {
-      line += ch;
-    }
-    return line;
-  }
-
-  pid_t pid_ = -1;
-  int port_ = 0;
-  int exit_ = -1;
-  std::string firstLine_;
 };
 
 // Reading answers by local names, as a namespace-aware client does.
@@ -256,20 +191,16 @@ class PushsimTest : public ::testing::Test {
     return dir_ / name;
   }
 
-  std::vector<std::string> Args(std::vector<std::string> more = {}) const {
-    std::vector<std::string> args = {"--port", "0", "--scenario",
-                                     Write("scenario.json", scenario_.dump()).string()};
-    args.insert(args.end(), more.begin(), more.end());
-    return args;
-  }
+  // The fixture's scenario as a file.
+  std::string Scenario() const { return Write("scenario.json", scenario_.dump()).string(); }
 
   fs::path dir_;
   json scenario_;
 };
 
 TEST_F(PushsimTest, LoginGivesSessionsAndRejectsBadCredentials) {
-  Pushsim sim(Args());
-  ASSERT_GT(sim.port(), 0) << sim.firstLine();
+  Pushsim sim({}, Scenario());
+  ASSERT_GT(sim.port(), 0) << sim.FirstLine();
 
   auto good = sim.Post("login", "<credencial>adv/segredo</credencial><origem>CAU</origem>");
   ASSERT_TRUE(good);
@@ -291,7 +222,7 @@ TEST_F(PushsimTest, LoginGivesSessionsAndRejectsBadCredentials) {
 }
 
 TEST_F(PushsimTest, EveryOtherCallNeedsAnOpenSession) {
-  Pushsim sim(Args());
+  Pushsim sim({}, Scenario());
   const std::string session = SessionOf(sim.Login());
   ASSERT_EQ(sim.Post("logout", "<sessionId>" + session + "</sessionId>")->status, 200);
 
@@ -308,7 +239,7 @@ TEST_F(PushsimTest, EveryOtherCallNeedsAnOpenSession) {
 }
 
 TEST_F(PushsimTest, RegistrationAnswersDirectlyAndAppendsToTheStream) {
-  Pushsim sim(Args());
+  Pushsim sim({}, Scenario());
   const std::string session = SessionOf(sim.Login());
 
   auto res = sim.Post("cadastraN", "<sessionId>" + session + "</sessionId>" +
@@ -370,7 +301,7 @@ TEST_F(PushsimTest, RegistrationAnswersDirectlyAndAppendsToTheStream) {
 }
 
 TEST_F(PushsimTest, MovementPagesLoseNothingWhenTheClientRaisesAPartir) {
-  Pushsim sim(Args());
+  Pushsim sim({}, Scenario());
   const std::string session = SessionOf(sim.Login());
 
   // The client's loop: pages of 2, aPartir raised to the highest id read, offset advanced.
@@ -414,9 +345,10 @@ TEST_F(PushsimTest, MovementPagesLoseNothingWhenTheClientRaisesAPartir) {
 }
 
 TEST_F(PushsimTest, InjectedFaultsReachTheClient) {
-  Pushsim sim(Args({"--fault", "escopoN:status=404", "--fault", "consultaN:fault=Falha simulada",
-                    "--fault", "avisosN:close", "--fault", "historicosN:items=item", "--fault",
-                    "logout:truncated", "--fault", "login:fault=Serviço parado,times=1"}));
+  Pushsim sim({"--fault", "escopoN:status=404", "--fault", "consultaN:fault=Falha simulada",
+               "--fault", "avisosN:close", "--fault", "historicosN:items=item", "--fault",
+               "logout:truncated", "--fault", "login:fault=Serviço parado,times=1"},
+              Scenario());
   ASSERT_GT(sim.port(), 0);
 
   // times=1: the first login meets the fault, the next one does not.
@@ -451,7 +383,7 @@ TEST_F(PushsimTest, InjectedFaultsReachTheClient) {
 }
 
 TEST_F(PushsimTest, UnreadableRequestsGetClientFaults) {
-  Pushsim sim(Args());
+  Pushsim sim({}, Scenario());
   std::string deep;
   for (int i = 0; i < 100000; ++i) {
     deep += "<a>";
@@ -494,7 +426,7 @@ TEST_F(PushsimTest, UnreadableRequestsGetClientFaults) {
 TEST_F(PushsimTest, RequestLogHoldsEveryRequestWithItsArguments) {
   const fs::path logFile = dir_ / "requests.log";
   {
-    Pushsim sim(Args({"--log", logFile.string(), "--fault", "escopoN:status=503"}));
+    Pushsim sim({"--log", logFile.string(), "--fault", "escopoN:status=503"}, Scenario());
     const std::string session = SessionOf(sim.Login());
     sim.Post("cadastraN", "<sessionId>" + session + "</sessionId>" + Cases({{"TJXX", "1.234"}}));
     sim.Post("escopoN", "<sessionId>" + session + "</sessionId>");
@@ -525,13 +457,13 @@ TEST_F(PushsimTest, RequestLogHoldsEveryRequestWithItsArguments) {
 TEST_F(PushsimTest, StateFileCarriesTheServiceAcrossStarts) {
   const std::string state = (dir_ / "state.json").string();
   {
-    Pushsim first(Args({"--state", state}));
+    Pushsim first({"--state", state}, Scenario());
     const std::string session = SessionOf(first.Login());
     first.Post("cadastraN", "<sessionId>" + session + "</sessionId>" + Cases({{"TJXX", "NOVO"}}));
     first.Post("descadastraN", "<sessionId>" + session + "</sessionId>" + Cases({{"TJXX", "A"}}));
     EXPECT_EQ(first.Stop(), 0);
   }
-  Pushsim second(Args({"--state", state}));
+  Pushsim second({"--state", state}, Scenario());
   const std::string session = SessionOf(second.Login());
   pugi::xml_document doc;
   const auto notices = Elements(Result(doc, second.Post("avisosN", Paging(session, 4, 100))->body));
@@ -551,17 +483,16 @@ TEST_F(PushsimTest, StateFileCarriesTheServiceAcrossStarts) {
 }
 
 TEST_F(PushsimTest, UnusableFilesStopTheStartWithAMessage) {
-  const std::vector<std::vector<std::string>> starts = {
-      {"--state", Write("broken-state.json", "{\"cases\": [").string()},
-      {"--scenario", Write("bad.json", R"({"notices": [{"tipoAviso": "NADA"}]})").string()},
-      {"--fault", "avisosN:status=abc"},
+  const std::string bad = Write("bad.json", R"({"notices": [{"tipoAviso": "NADA"}]})").string();
+  const std::vector<std::pair<std::vector<std::string>, std::string>> starts = {
+      {{"--state", Write("broken-state.json", "{\"cases\": [").string()}, Scenario()},
+      {{}, bad},
+      {{"--fault", "avisosN:status=abc"}, Scenario()},
   };
-  for (const auto& args : starts) {
-    std::vector<std::string> all = {"--port", "0"};
-    all.insert(all.end(), args.begin(), args.end());
-    Pushsim sim(all);
-    EXPECT_EQ(sim.port(), 0) << args[1];
-    EXPECT_EQ(sim.Stop(), 2) << args[1];
+  for (const auto& [args, scenario] : starts) {
+    Pushsim sim(args, scenario);
+    EXPECT_EQ(sim.port(), 0) << scenario;
+    EXPECT_EQ(sim.Stop(), 2) << scenario;
   }
   EXPECT_EQ(std::ifstream(dir_ / "broken-state.json").get(), '{') << "the state file is left alone";
 }
@@ -577,7 +508,7 @@ TEST_F(PushsimTest, ServesItsDescriptionAndTheUpdates) {
             "<port name=\"PushServiceSOAP11port_http\"><soap:address "
             "location=\"http://elsewhere/\"/></port>"
             "</service></definitions>");
-  Pushsim sim(Args({"--wsdl", wsdl.string()}));
+  Pushsim sim({"--wsdl", wsdl.string()}, Scenario());
   const std::string base = "http://127.0.0.1:" + std::to_string(sim.port());
 
   auto description = sim.Get(std::string(kPath) + "?wsdl");
@@ -595,13 +526,12 @@ TEST_F(PushsimTest, ServesItsDescriptionAndTheUpdates) {
   EXPECT_EQ(file->body, std::string("MZ\0\1binary", 10));
   EXPECT_EQ(sim.Get("/downloads/outro.exe")->status, 404);
 
-  Pushsim without(Args({"--wsdl", (dir_ / "missing.wsdl").string()}));
+  Pushsim without({"--wsdl", (dir_ / "missing.wsdl").string()}, Scenario());
   EXPECT_EQ(without.Get(std::string(kPath) + "?wsdl")->status, 404);
 }
 
 TEST_F(PushsimTest, ExampleScenarioHoldsEveryKindOfNotice) {
-  Pushsim sim({"--port", "0", "--scenario",
-               std::string(CAU_TEST_SOURCE_DIR) + "/tools/pushsim/examples/basic.json"});
+  Pushsim sim;  // the example scenario
   const std::string session = SessionOf(sim.Login("advogado/segredo"));
   ASSERT_FALSE(session.empty());
   pugi::xml_document doc;
@@ -626,8 +556,7 @@ TEST_F(PushsimTest, AnswersValidateAgainstTheServiceSchema) {
                          "' > '" + schema.string() + "'")
                             .c_str()),
             0);
-  Pushsim sim({"--port", "0", "--scenario",
-               std::string(CAU_TEST_SOURCE_DIR) + "/tools/pushsim/examples/basic.json"});
+  Pushsim sim;  // the example scenario
   const std::string login = sim.Login("advogado/segredo");
   const std::string sid = "<sessionId>" + SessionOf(login) + "</sessionId>";
   const std::string cases = Cases({{"TJXX", "2.0009999-11.2019.8.19.0002"},

@@ -1,10 +1,5 @@
 // The binding against the stand-in service (build/bin/pushsim) on loopback:
 // every operation of a session, and the faults it injects.
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +13,7 @@
 #include "config/Errors.h"
 #include "service/HttpTransport.h"
 #include "service/PushService.h"
+#include "support/Process.h"
 
 namespace cau {
 namespace {
@@ -31,52 +27,16 @@ const std::string kCredential = "advogado/segredo";
 const std::string kMonitored = "1.0001234-56.2010.8.19.0001";
 const std::string kNotMonitored = "2.0009999-11.2019.8.19.0002";
 
-// One pushsim process for the life of the object.
+// pushsim with a request log, for the life of the object.
 class Pushsim {
  public:
-  explicit Pushsim(const std::vector<std::string>& extra = {}) {
-    dir_ = fs::temp_directory_path() /
-           ("cau-pushsim-" + std::to_string(::getpid()) + "-" + std::to_string(++count_));
-    fs::create_directories(dir_);
-    std::vector<std::string> args = {
-        std::string(CAU_BIN_DIR) + "/pushsim", "--port", "0", "--scenario", kScenario, "--log",
-        (dir_ / "requests.jsonl").string()};
-    args.insert(args.end(), extra.begin(), extra.end());
-    int out[2];
-    if (::pipe(out) != 0) {
-      return;
-    }
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::dup2(out[1], STDOUT_FILENO);
-      ::close(out[0]);
-      ::close(out[1]);
-      std::vector<char*> argv;
-      for (auto& a : args) {
-        argv.push_back(a.data());
-      }
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ::close(out[1]);
-    port_ = ReadPort(out[0]);
-    ::close(out[0]);
-  }
-  ~Pushsim() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    fs::remove_all(dir_);
-  }
-  bool Running() const { return port_ > 0; }
-  std::string Url() const {
-    return "http://127.0.0.1:" + std::to_string(port_) + "/PushServer/services/PushService";
-  }
+  explicit Pushsim(const std::vector<std::string>& extra = {})
+      : sim_(WithLog(extra, dir_.path() / "requests.jsonl"), kScenario) {}
+  bool Running() const { return sim_.Running(); }
+  std::string Url() const { return sim_.Url(); }
   std::vector<nlohmann::json> Requests() const {
     std::vector<nlohmann::json> out;
-    std::ifstream in(dir_ / "requests.jsonl");
+    std::ifstream in(dir_.path() / "requests.jsonl");
     for (std::string line; std::getline(in, line);) {
       out.push_back(nlohmann::json::parse(line));
     }
@@ -84,28 +44,13 @@ class Pushsim {
   }
 
  private:
-  // The first line on its output: "port N".
-  static int ReadPort(int fd) {
-    std::string line;
-    const auto until = std::chrono::steady_clock::now() + 10s;
-    while (line.find('\n') == std::string::npos && std::chrono::steady_clock::now() < until) {
-      pollfd p{fd, POLLIN, 0};
-      if (::poll(&p, 1, 100) > 0) {
-        char buf[64];
-        const auto n = ::read(fd, buf, sizeof buf);
-        if (n <= 0) {
-          break;
-        }
-        line.append(buf, static_cast<std::size_t>(n));
-      }
-    }
-    return line.starts_with("port ") ? std::stoi(line.substr(5)) : 0;
+  static std::vector<std::string> WithLog(std::vector<std::string> extra, const fs::path& log) {
+    extra.insert(extra.end(), {"--log", log.string()});
+    return extra;
   }
 
-  static inline int count_ = 0;
-  fs::path dir_;
-  pid_t pid_ = -1;
-  int port_ = 0;
+  test::TempDir dir_{"cau-pushsim"};
+  test::Pushsim sim_;
 };
 
 ProcessoVO Case(const std::string& number) {

@@ -1,50 +1,13 @@
-#include <sys/wait.h>
-
 #include "AppFixture.h"
 #include "BuildInfo.h"
 #include "config/Utils.h"
 #include "db/TravaBanco.h"
+#include "support/Process.h"
 
 namespace cau::testing {
 namespace {
 
 using StartUp = TfrmAtualizaPush::StartUp;
-
-// Another process holding the database lock until destroyed.
-class OtherCopy {
- public:
-  explicit OtherCopy(const std::string& appDir) {
-    int ready[2];
-    EXPECT_EQ(::pipe(ready), 0);
-    EXPECT_EQ(::pipe(release_), 0);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(ready[0]);
-      ::close(release_[1]);
-      DatabaseLock lock;
-      std::string message;
-      const char ok = TravaBanco(appDir, lock, message) ? 1 : 0;
-      (void)!::write(ready[1], &ok, 1);
-      char c;
-      (void)!::read(release_[0], &c, 1);
-      ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release_[0]);
-    char ok = 0;
-    EXPECT_EQ(::read(ready[0], &ok, 1), 1);
-    EXPECT_EQ(ok, 1);
-    ::close(ready[0]);
-  }
-  ~OtherCopy() {
-    ::close(release_[1]);
-    ::waitpid(pid_, nullptr, 0);
-  }
-
- private:
-  int release_[2];
-  pid_t pid_;
-};
 
 class StartUpTest : public HostFolder {};
 
@@ -134,7 +97,8 @@ TEST_F(StartUpTest, EachFailureEndsOrStopsWithItsWords) {
 }
 
 TEST_F(StartUpTest, SecondCopyEndsWithTheLockMessage) {
-  OtherCopy other(dir_.string() + "/");
+  test::LockHolder other(dir_ / "dados" / "lock", test::LockHolder::Mode::Write);
+  ASSERT_TRUE(other.Holding());
   TestForm& form = MakeForm();
   EXPECT_EQ(form.FormCreate(), StartUp::Ended);
   ASSERT_EQ(desktop_.boxes.size(), 1u);

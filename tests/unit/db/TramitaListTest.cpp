@@ -71,6 +71,10 @@ TEST(TramitaListTest, LoadingRules) {
       {"a date the key cannot hold is dropped",
        "Dt_1=01/01/1949\r\nTxt_1=velho\r\nDt_2=00/01/2011\r\nTxt_2=zero\r\n",
        {}},
+      {"a time the key cannot hold keeps the movement at 00:00",
+       "Dt_1=09/03/2011\r\nHr_1=949\r\nTxt_1=a\r\nDt_2=08/03/2011\r\nHr_2=1=2\r\nTxt_2=b\r\n"
+       "Dt_3=07/03/2011\r\nHr_3=9:5\r\nTxt_3=c\r\n",
+       {"201103090000=a", "201103080000=b", "201103070905=c"}},
       {"a loaded list keeps the memo's order",
        "Dt_1=01/01/2011\r\nTxt_1=a\r\nDt_2=05/01/2011\r\nTxt_2=b\r\n",
        {"201101010000=a", "201101050000=b"}},

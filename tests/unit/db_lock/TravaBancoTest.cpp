@@ -1,13 +1,13 @@
 #include "db/TravaBanco.h"
 
-#include <fcntl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
+
+#include "support/Process.h"
 
 namespace cau {
 namespace {
@@ -28,46 +28,6 @@ class TravaBancoTest : public ::testing::Test {
 
   fs::path dir_;
   std::string appDir_;
-};
-
-// Another process that holds a classic POSIX lock of the given type on the
-// file until the returned object is destroyed.
-class OtherHolder {
- public:
-  OtherHolder(const fs::path& file, short type) {
-    int ready[2];
-    EXPECT_EQ(::pipe(ready), 0);
-    EXPECT_EQ(::pipe(release_), 0);
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(ready[0]);
-      ::close(release_[1]);
-      const int fd = ::open(file.c_str(), O_RDWR);
-      struct flock fl {};
-      fl.l_type = type;
-      fl.l_whence = SEEK_SET;
-      char ok = (fd >= 0 && ::fcntl(fd, F_SETLK, &fl) == 0) ? 1 : 0;
-      (void)!::write(ready[1], &ok, 1);
-      char c;
-      (void)!::read(release_[0], &c, 1);  // returns when the parent closes its end
-      ::_exit(0);
-    }
-    ::close(ready[1]);
-    ::close(release_[0]);
-    char ok = 0;
-    EXPECT_EQ(::read(ready[0], &ok, 1), 1);
-    EXPECT_EQ(ok, 1);
-    ::close(ready[0]);
-  }
-  ~OtherHolder() {
-    ::close(release_[1]);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-
- private:
-  pid_t pid_ = -1;
-  int release_[2] = {-1, -1};
 };
 
 TEST_F(TravaBancoTest, FreshInstallationCreatesAnEmptyFile) {
@@ -96,15 +56,17 @@ TEST_F(TravaBancoTest, HeldElsewhere) {
       "O banco de dados está em uso por outro usuário.\r\n\r\n"
       "Feche as estações em execução do Causarium e tente novamente.";
   const std::string exclusive = "Outro usuário está utilizando o banco de dados exclusivamente";
+  using Mode = test::LockHolder::Mode;
   struct Case {
-    short type;
+    Mode mode;
     std::string expected;
-  } cases[] = {{F_RDLCK, stations}, {F_WRLCK, exclusive}};
+  } cases[] = {{Mode::Read, stations}, {Mode::Write, exclusive}};
   for (const auto& c : cases) {
     DatabaseLock lock;
     std::string message;
     {
-      OtherHolder other(dir_ / "dados" / "lock", c.type);
+      test::LockHolder other(dir_ / "dados" / "lock", c.mode);
+      ASSERT_TRUE(other.Holding());
       EXPECT_FALSE(TravaBanco(appDir_, lock, message));
       EXPECT_FALSE(lock.Held());
       EXPECT_EQ(message, c.expected);
