@@ -1,5 +1,8 @@
 #include "ui/ReplaceExecutable.h"
 
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <system_error>
 
 #include "config/Errors.h"
@@ -23,6 +26,16 @@ void ReplaceExecutable(const fs::path& exe, std::string_view bytes) {
   const fs::perms mode = fs::status(exe, ec).permissions();
   if (ec)
     throw fail("Executável não encontrado", ec);
+
+  // Already this version (a second check in the same run): keep the backup
+  // of the version it replaced.
+  {
+    std::ifstream current(exe, std::ios::binary);
+    const std::string onDisk{std::istreambuf_iterator<char>(current),
+                             std::istreambuf_iterator<char>()};
+    if (onDisk == bytes)
+      return;
+  }
 
   const fs::path fresh = exe.parent_path() / ("." + exe.filename().string() + ".novo");
   fs::remove(fresh, ec);

@@ -13,7 +13,8 @@ std::filesystem::path BackupPath(const std::filesystem::path& exe);
 // Writes `bytes` beside `exe` under a temporary name, flushed to disk and
 // with the executable's permissions; deletes an earlier backup, renames
 // `exe` to the backup and the new file to `exe`. When that last rename
-// fails the backup is renamed back. Throws cau::FileError; `exe` is then
+// fails the backup is renamed back. An `exe` that already holds `bytes`
+// is left alone, with its backup. Throws cau::FileError; `exe` is then
 // what it was.
 void ReplaceExecutable(const std::filesystem::path& exe, std::string_view bytes);
 
