@@ -219,6 +219,20 @@ void ApplyProxy(CURL* h, const ProxySettings& p) {
   throw TransportError("Falha na conexão com o servidor: " + system + where);
 }
 
+// What every request of this transport sets, whatever its method.
+void SetRequestOptions(CURL* h, const std::string& url, curl_slist* headers, char* errorText) {
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers);
+  curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+}
+
 std::string TimeoutText(std::chrono::milliseconds timeout) {
   const auto ms = timeout.count();
   return "Tempo esgotado: nenhum dado do servidor em " +
@@ -279,17 +293,8 @@ SoapHttpResponse HttpTransport::Post(const std::string& address, const std::stri
   Append(headers, "Expect:");
 
   char errorText[CURL_ERROR_SIZE] = {};
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
-  curl_easy_setopt(h, CURLOPT_URL, address.c_str());
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  SetRequestOptions(h, address, headers.get(), errorText);
   curl_easy_setopt(h, CURLOPT_POST, 1L);
-  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
   if (body.size() <= kPieceSize) {
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.data());
@@ -360,17 +365,8 @@ HttpGetResponse HttpTransport::Get(const std::string& address, const DownloadPro
   Append(headers, "Pragma: no-cache");
 
   char errorText[CURL_ERROR_SIZE] = {};
-  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
-  curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  SetRequestOptions(h, url, headers.get(), errorText);
   curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(h, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, WritePiece);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &x);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, HeaderLine);
