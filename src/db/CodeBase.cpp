@@ -1,6 +1,7 @@
 #include "db/CodeBase.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -83,6 +84,15 @@ std::string Trimmed(std::string_view s) {
   while (e > b && s[e - 1] == ' ')
     --e;
   return std::string(s.substr(b, e - b));
+}
+
+// A number as tables hold it ("-12.50", "1e3"), whatever locale a front end
+// has set: a decimal comma never applies.
+bool ParseNumber(const std::string& s, double& out) {
+  const char* begin = s.data() + (s[0] == '+' && s.size() > 1 && s[1] != '-' ? 1 : 0);
+  const char* end = s.data() + s.size();
+  const auto [ptr, ec] = std::from_chars(begin, end, out, std::chars_format::general);
+  return ec == std::errc() && ptr == end && std::isfinite(out);
 }
 
 }  // namespace
@@ -419,11 +429,9 @@ int f4assign(Field4* field, std::string_view value) {
           t.SetRaw(field->index, "");
           break;
         }
-        char* end = nullptr;
         xbase::Value v;
         v.type = xbase::ValueType::Numeric;
-        v.number = std::strtod(s.c_str(), &end);
-        if (end == s.c_str() || *end != '\0')
+        if (!ParseNumber(s, v.number))
           throw Error("campo " + f.name + ": número inválido: " + s);
         t.SetValue(field->index, v);
         break;

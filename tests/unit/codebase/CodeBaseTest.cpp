@@ -1,7 +1,13 @@
 // The table calls as the host's table objects use them, on real files.
 #include "db/CodeBase.h"
 
+#include <clocale>
+#include <cstdlib>
+
 #include <gtest/gtest.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include "../xbase_table/TempDir.h"
 #include "db/xbase/Schema.h"
@@ -16,11 +22,8 @@ using xbase::testing::WriteAll;
 
 fs::path MakeTable(const TempDir& dir) {
   xbase::TableSchema s;
-  s.fields = {{"CODIGO", 'N', 5, 0},
-              {"NOME", 'C', 6, 0},
-              {"ATIVO", 'L', 1, 0},
-              {"TIPO", 'C', 1, 0},
-              {"OBS", 'M', 4, 0}};
+  s.fields = {{"CODIGO", 'N', 5, 0}, {"NOME", 'C', 6, 0}, {"ATIVO", 'L', 1, 0},
+              {"TIPO", 'C', 1, 0},   {"OBS", 'M', 4, 0},  {"VALOR", 'N', 9, 2}};
   s.tags = {{"PRIMARYKEY", "CODIGO", "", false, true, false},
             {"NOME", "UPPER(NOME)", "", true, false, false}};
   return xbase::CreateTable(dir.path(), "AUX", s);
@@ -102,6 +105,44 @@ TEST_F(CodeBaseTest, NumberTooWideIsAnErrorAndLeavesTheField) {
   EXPECT_EQ(f4str(codigo), "    1");
   EXPECT_EQ(f4assignInt(codigo, -9999), 0);
   EXPECT_EQ(f4int(codigo), -9999);
+}
+
+TEST_F(CodeBaseTest, NumbersAsTextIgnoreTheLocalesDecimalComma) {
+  // A desktop front end sets the user's locale; the table's text stays "12.50".
+  const fs::path locales = dir.path() / "locales";
+  fs::create_directories(locales);
+  const std::string make = "/usr/bin/localedef -i pt_BR -f UTF-8 " +
+                           (locales / "pt_BR.UTF-8").string() + " >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0)
+    GTEST_SKIP() << "localedef could not build pt_BR";
+  ::setenv("LOCPATH", locales.c_str(), 1);
+  {
+#if defined(__SANITIZE_ADDRESS__)
+    // glibc keeps the search list that LOCPATH gives for good.
+    __lsan::ScopedDisabler keptByTheCLibrary;
+#endif
+    ASSERT_NE(std::setlocale(LC_NUMERIC, "pt_BR.UTF-8"), nullptr);
+  }
+  ASSERT_EQ(std::string(std::localeconv()->decimal_point), ",");
+
+  Data4* t = Open();
+  ASSERT_EQ(Append(t, 1, "a"), 0);
+  Field4* valor = d4field(t, "VALOR");
+  const struct {
+    const char* text;
+    const char* stored;  // nullptr: refused, the field keeps what it had
+  } cases[] = {{"12.5", "    12.50"}, {" -3.25 ", "    -3.25"}, {"+7", "     7.00"},
+               {"1e3", "  1000.00"},  {"12,5", nullptr},        {"abc", nullptr},
+               {"1e999", nullptr},    {"+-1", nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    ASSERT_EQ(f4assign(valor, "0"), 0);
+    EXPECT_EQ(f4assign(valor, c.text) == 0, c.stored != nullptr);
+    EXPECT_EQ(f4str(valor), c.stored ? c.stored : "     0.00");
+  }
+  std::setlocale(LC_NUMERIC, "C");
+  ::unsetenv("LOCPATH");
+  EXPECT_EQ(d4close(t), 0);
 }
 
 TEST_F(CodeBaseTest, SkipWritesTheChangedRecordFirstAndTagOrderHolds) {
