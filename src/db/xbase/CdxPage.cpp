@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "db/xbase/CdxKey.h"
+
 namespace cau::xbase {
 namespace {
 
@@ -19,14 +21,16 @@ uint32_t Mask(int bits) {
   return bits >= 32 ? 0xFFFFFFFFu : (1u << bits) - 1;
 }
 
-uint16_t Get16(const CdxPageBytes& p, int at) {
+using PagePtr = const unsigned char*;
+
+uint16_t Get16(PagePtr p, int at) {
   return static_cast<uint16_t>(p[at] | (p[at + 1] << 8));
 }
-uint32_t Get32(const CdxPageBytes& p, int at) {
+uint32_t Get32(PagePtr p, int at) {
   return static_cast<uint32_t>(p[at]) | (static_cast<uint32_t>(p[at + 1]) << 8) |
          (static_cast<uint32_t>(p[at + 2]) << 16) | (static_cast<uint32_t>(p[at + 3]) << 24);
 }
-uint32_t Get32Be(const CdxPageBytes& p, int at) {
+uint32_t Get32Be(PagePtr p, int at) {
   return (static_cast<uint32_t>(p[at]) << 24) | (static_cast<uint32_t>(p[at + 1]) << 16) |
          (static_cast<uint32_t>(p[at + 2]) << 8) | static_cast<uint32_t>(p[at + 3]);
 }
@@ -94,7 +98,13 @@ inline void CopyShort(char* d, const char* s, std::size_t n) {
     *d = *s;
 }
 
-std::optional<std::string> DecodeBranch(const CdxPageBytes& p, int keyLength, CdxNode& out) {
+// Order of two neighbour entries of a page: negative when `a` goes first.
+int ComparePairs(std::string_view ka, uint32_t ra, std::string_view kb, uint32_t rb) {
+  const int c = CompareKeys(ka, kb);
+  return c != 0 ? c : (ra < rb ? -1 : (ra > rb ? 1 : 0));
+}
+
+std::optional<std::string> DecodeBranch(PagePtr p, int keyLength, bool requireOrder, CdxNode& out) {
   const std::size_t count = Get16(p, 2);
   if (count == 0)
     return "página interna sem chaves";
@@ -105,6 +115,11 @@ std::optional<std::string> DecodeBranch(const CdxPageBytes& p, int keyLength, Cd
     const int at = 12 + static_cast<int>(i) * step;
     out.Append(std::string_view(reinterpret_cast<const char*>(&p[at]), std::size_t(keyLength)),
                Get32Be(p, at + keyLength), Get32Be(p, at + keyLength + 4));
+  }
+  if (requireOrder) {
+    for (std::size_t i = 1; i < count; ++i)
+      if (ComparePairs(out.Key(i - 1), out.RecNo(i - 1), out.Key(i), out.RecNo(i)) >= 0)
+        return "chaves fora de ordem";
   }
   return std::nullopt;
 }
@@ -232,8 +247,13 @@ bool CdxNode::Overflows() const {
 
 // ---- pages ------------------------------------------------------------------
 
-std::optional<std::string> DecodePage(const CdxPageBytes& p, int keyLength, char fill,
-                                      CdxNode& out) {
+std::optional<std::string> DecodePage(const CdxPageBytes& page, int keyLength, char fill,
+                                      CdxNode& out, bool requireOrder) {
+  return DecodePage(page.data(), keyLength, fill, out, requireOrder);
+}
+
+std::optional<std::string> DecodePage(const unsigned char* p, int keyLength, char fill,
+                                      CdxNode& out, bool requireOrder) {
   if (keyLength < 1 || keyLength > kCdxMaxKeyLength)
     return "tamanho de chave inválido";
   out = CdxNode(Get16(p, 0), keyLength, fill);
@@ -242,7 +262,7 @@ std::optional<std::string> DecodePage(const CdxPageBytes& p, int keyLength, char
   out.left = Get32(p, 4);
   out.right = Get32(p, 8);
   if (!out.leaf())
-    return DecodeBranch(p, keyLength, out);
+    return DecodeBranch(p, keyLength, requireOrder, out);
 
   const int count = Get16(p, 2);
   out.freeField = Get16(p, 12);
@@ -266,6 +286,8 @@ std::optional<std::string> DecodePage(const CdxPageBytes& p, int keyLength, char
   out.trail_.resize(std::size_t(count));
   int keyEnd = kCdxPageSize;  // stored key bytes grow downwards from here
   const int tableEnd = 24 + count * e;
+  int storedBytes = 0;
+  uint32_t maxRecno = 0;
   for (int i = 0; i < count; ++i) {
     uint64_t v = 0;
     for (int b = e - 1; b >= 0; --b)
@@ -295,12 +317,29 @@ std::optional<std::string> DecodePage(const CdxPageBytes& p, int keyLength, char
     if (t < keyLength && k[kl - std::size_t(t) - 1] == fill)
       t = TrailOf(k, fill);
     int d = 0;
-    if (i > 0)
+    if (i > 0) {
       d = DupOf(k, std::string_view(key - kl, kl), dup, keyLength - t);
+      if (requireOrder) {
+        // The keys agree on their first d bytes: the order shows after them.
+        const std::string_view prev(key - kl, kl);
+        const auto at = std::size_t(d);
+        const int c =
+            d < keyLength - t
+                ? (static_cast<unsigned char>(prev[at]) < static_cast<unsigned char>(k[at]) ? -1
+                                                                                            : 1)
+                : ComparePairs(prev.substr(at), out.recnos_[std::size_t(i) - 1], k.substr(at),
+                               recno);
+        if (c >= 0)
+          return "chaves fora de ordem";
+      }
+    }
     out.dup_[std::size_t(i)] = static_cast<uint8_t>(d);
     out.trail_[std::size_t(i)] = static_cast<uint8_t>(t);
+    storedBytes += keyLength - d - t;
+    maxRecno = std::max(maxRecno, recno);
   }
-  out.Recount();
+  out.storedBytes_ = storedBytes;
+  out.maxRecno_ = maxRecno;
   return std::nullopt;
 }
 

@@ -93,8 +93,7 @@ class CdxNode {
   bool Overflows() const;
 
  private:
-  friend std::optional<std::string> DecodePage(const std::array<unsigned char, kCdxPageSize>&, int,
-                                               char, CdxNode&);
+  friend std::optional<std::string> DecodePage(const unsigned char*, int, char, CdxNode&, bool);
   friend std::array<unsigned char, kCdxPageSize> EncodePage(const CdxNode& node);
   void Recount();
 
@@ -112,9 +111,13 @@ class CdxNode {
 using CdxPageBytes = std::array<unsigned char, kCdxPageSize>;
 
 // Decodes a page for a tag of `keyLength` bytes whose leaves drop `fill`.
-// Returns the reason when the page is not a valid node.
+// Returns the reason when the page is not a valid node; with `requireOrder`,
+// also when its entries are not in ascending (key, record) order.
 std::optional<std::string> DecodePage(const CdxPageBytes& page, int keyLength, char fill,
-                                      CdxNode& out);
+                                      CdxNode& out, bool requireOrder = false);
+// The same over the kCdxPageSize bytes at `page`.
+std::optional<std::string> DecodePage(const unsigned char* page, int keyLength, char fill,
+                                      CdxNode& out, bool requireOrder = false);
 
 // Encodes a node; a leaf must fit and a branch must not exceed its capacity.
 CdxPageBytes EncodePage(const CdxNode& node);

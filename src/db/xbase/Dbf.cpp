@@ -466,8 +466,7 @@ void DbfFile::ParseHeader(const std::string& h, uint64_t fileSize) {
                   std::to_string(need) + " bytes), o arquivo tem " + std::to_string(fileSize) +
                   " bytes");
   }
-  chunkRecords_ = std::max<uint32_t>(1, kChunkBytes / uint32_t(recordLength_));
-  chunks_.assign((recordCount_ + chunkRecords_ - 1) / chunkRecords_, std::string());
+  cache_.Reset(uint64_t(headerLength_), uint32_t(recordLength_));
 }
 
 bool DbfFile::hasMemoFields() const {
@@ -508,43 +507,28 @@ void DbfFile::RefreshCount() {
                                 " registros, mais do que o arquivo contém");
   }
   recordCount_ = count;
-  chunks_.resize((recordCount_ + chunkRecords_ - 1) / chunkRecords_);
-  if (!chunks_.empty())
-    chunks_.back().clear();  // the last chunk may have grown
+  cache_.Truncate(count);  // fewer records: what was past them is gone
 }
 
 void DbfFile::DropCache() {
-  for (auto& c : chunks_)
-    std::string().swap(c);
+  cache_.Drop();
 }
 
 void DbfFile::ReadRecord(uint32_t recno, std::string& out) const {
   if (recno < 1 || recno > recordCount_) {
     throw Error(path() + ": registro " + std::to_string(recno) + " inexistente");
   }
-  std::size_t len = std::size_t(recordLength_);
-  const std::string& c = Chunk((recno - 1) / chunkRecords_);
-  std::size_t at = std::size_t((recno - 1) % chunkRecords_) * len;
-  out.assign(c, at, len);
-}
-
-const std::string& DbfFile::Chunk(uint32_t chunk) const {
-  std::string& c = chunks_[chunk];
-  if (c.empty()) {
-    std::size_t len = std::size_t(recordLength_);
-    uint32_t first = chunk * chunkRecords_ + 1;
-    uint32_t n = std::min(chunkRecords_, recordCount_ - first + 1);
-    c.resize(std::size_t(n) * len);
-    file_.ReadExact(uint64_t(headerLength_) + uint64_t(first - 1) * len, c.data(), c.size());
-  }
-  return c;
+  const char* bytes = cache_.Record(file_, recno, recordCount_);
+  if (out.size() == std::size_t(recordLength_))  // the usual case: over the previous record
+    std::memcpy(out.data(), bytes, out.size());
+  else
+    out.assign(bytes, std::size_t(recordLength_));
 }
 
 void DbfFile::Prefetch(uint32_t recno) const {
   if (recno < 1 || recno > recordCount_)
     return;
-  const std::string& c = Chunk((recno - 1) / chunkRecords_);
-  const char* p = c.data() + std::size_t((recno - 1) % chunkRecords_) * std::size_t(recordLength_);
+  const char* p = cache_.Record(file_, recno, recordCount_);
   for (int at = 0; at < recordLength_; at += 64)
     __builtin_prefetch(p + at);
   __builtin_prefetch(p + recordLength_ - 1);
@@ -556,9 +540,7 @@ void DbfFile::WriteRecord(uint32_t recno, std::string_view bytes) {
   }
   std::size_t len = std::size_t(recordLength_);
   file_.WriteAt(uint64_t(headerLength_) + uint64_t(recno - 1) * len, bytes);
-  std::string& c = chunks_[(recno - 1) / chunkRecords_];
-  if (!c.empty())
-    c.replace(std::size_t((recno - 1) % chunkRecords_) * len, len, bytes);
+  cache_.Written(recno, bytes);
 }
 
 void DbfFile::AssignAutoincrement(std::string& bytes) {
@@ -586,11 +568,7 @@ uint32_t DbfFile::AppendRecord(std::string_view bytes) {
   out.push_back('\x1A');
   file_.WriteAt(uint64_t(headerLength_) + uint64_t(recordCount_) * uint64_t(recordLength_), out);
   recordCount_ = recno;
-  if ((recno - 1) / chunkRecords_ >= chunks_.size())
-    chunks_.emplace_back();
-  std::string& c = chunks_.back();
-  if (!c.empty())
-    c += bytes;
+  cache_.Appended(recno, bytes);
   WriteHeaderDateAndCount();
   return recno;
 }

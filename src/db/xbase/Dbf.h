@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "db/xbase/RecordCache.h"
 #include "db/xbase/TableFile.h"
 #include "db/xbase/Value.h"
 
@@ -113,8 +114,6 @@ class DbfFile {
   DbfFile() = default;
   void ParseHeader(const std::string& image, uint64_t fileSize);
   void WriteHeaderDateAndCount();
-  // The records of chunk `chunk`, read on first use.
-  const std::string& Chunk(uint32_t chunk) const;
 
   TableFile file_;
   uint8_t version_ = 0;
@@ -127,10 +126,7 @@ class DbfFile {
   std::vector<DbfField> fields_;
   std::vector<int> descriptorOffsets_;  // header offset of each field's descriptor
 
-  // Read cache: whole chunks of records, refilled on demand, kept in step with writes.
-  static constexpr uint32_t kChunkBytes = 64 * 1024;
-  uint32_t chunkRecords_ = 1;
-  mutable std::vector<std::string> chunks_;
+  mutable RecordCache cache_;  // records read so far, kept in step with writes
 };
 
 // Field bytes <-> values. Character bytes stay raw Windows-1252.

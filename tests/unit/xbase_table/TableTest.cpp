@@ -173,6 +173,30 @@ TEST_F(TableTest, IndexPagesOfAppendsInARowGoAtTheNextMoveOrFlush) {
   EXPECT_EQ(Walk(*other, "PRIMARYKEY").size(), 301u);
 }
 
+// A reader holding the last records in its cache sees what another program
+// appended after them, byte for byte.
+TEST_F(TableTest, ReaderSeesRecordsAppendedByAnotherProgram) {
+  auto writer = Table::Open(path);
+  for (int i = 1; i <= 10; ++i)
+    Add(*writer, i, 1, "k" + std::to_string(i), "N" + std::to_string(i), i);
+  writer->Flush();
+  auto reader = Table::Open(path, Table::Options{.readOnly = true});
+  reader->GoBottom();
+  ASSERT_EQ(reader->RecNo(), 10u);
+  for (int i = 11; i <= 1000; ++i)  // past the records the reader holds, several times over
+    Add(*writer, i, 1, "k" + std::to_string(i), "N" + std::to_string(i), i);
+  writer->Flush();
+
+  reader->GoBottom();
+  EXPECT_EQ(reader->RecNo(), 1000u);
+  for (uint32_t r = 1; r <= 1000; ++r) {
+    reader->Go(r);
+    ASSERT_EQ(reader->RawField(kChave).substr(0, 6),
+              ("k" + std::to_string(r) + "     ").substr(0, 6))
+        << r;
+  }
+}
+
 TEST_F(TableTest, EmptyTableIsEofWithABlankRecord) {
   auto t = Table::Open(path);
   t->SelectTag(t->FindTag("PRIMARYKEY"));
