@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "db/xbase/Schema.h"
 #include "db/xbase/Table.h"
@@ -112,17 +113,21 @@ std::size_t ReadRaw(const fs::path& file) {
   return done;
 }
 
-// Every record in NOME order; `decode` turns each field into a value
-// (what dbfread does), otherwise only the record's bytes are looked at.
+// Every record in NOME order, from opening the table to closing it; `decode`
+// turns each field into a typed value (what dbfread does: text copied out,
+// numbers parsed, dates made day numbers) in a row of values reused from one
+// record to the next, otherwise only the record's bytes are looked at.
 std::size_t Walk(const fs::path& table, bool decode, double& checksum) {
   std::size_t records = 0;
   auto t = Table::Open(table, Table::Options{.readOnly = true});
   t->SelectTag(t->FindTag("NOME"));
   const int fields = int(t->fields().size());
+  std::vector<Value> row(std::size_t(fields), Value{});
   for (t->GoTop(); !t->Eof(); t->Skip(1)) {
     if (decode) {
       for (int i = 0; i < fields; ++i) {
-        Value v = t->FieldValue(i);
+        Value& v = row[std::size_t(i)];
+        t->FieldValue(i, v);
         checksum += v.number + v.julian + double(v.text.size());
       }
     } else {

@@ -200,6 +200,7 @@ class CdxStore {
 
   // The bytes of the page at `offset`: inside a read block, or read into `scratch`.
   const unsigned char* PageBytes(uint32_t offset, CdxPageBytes& scratch);
+  void PrefetchPage(uint32_t offset) const;
 
   std::vector<std::unique_ptr<Cached>> pages_;  // by page number (offset / 512)
   // Pages not decoded yet are read in blocks: a walk reads each block once

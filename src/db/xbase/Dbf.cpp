@@ -194,8 +194,17 @@ std::string FormatNumeric(double value, int length, int decimals) {
 
 // ---- field values ----
 
-Value DecodeField(const DbfField& field, std::string_view b) {
+Value DecodeField(const DbfField& field, std::string_view bytes) {
   Value v;
+  DecodeField(field, bytes, v);
+  return v;
+}
+
+void DecodeField(const DbfField& field, std::string_view b, Value& v) {
+  v.text.clear();  // keeps its buffer for the next character field
+  v.number = 0;
+  v.julian = 0;
+  v.logical = false;
   switch (field.type) {
     case 'N':
     case 'F': {
@@ -246,7 +255,6 @@ Value DecodeField(const DbfField& field, std::string_view b) {
       v.text.assign(b);
       break;
   }
-  return v;
 }
 
 std::string EncodeField(const DbfField& f, const Value& v) {

@@ -131,6 +131,8 @@ class DbfFile {
 
 // Field bytes <-> values. Character bytes stay raw Windows-1252.
 Value DecodeField(const DbfField& field, std::string_view bytes);
+// The same into `out`, whose text buffer is reused: no allocation once it is large enough.
+void DecodeField(const DbfField& field, std::string_view bytes, Value& out);
 bool FieldIsNull(const DbfFile& dbf, const DbfField& field, std::string_view record);
 void SetFieldNull(const DbfFile& dbf, const DbfField& field, std::string& record, bool null);
 
