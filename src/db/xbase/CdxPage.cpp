@@ -1,6 +1,7 @@
 #include "db/xbase/CdxPage.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "db/xbase/CdxKey.h"
@@ -132,9 +133,28 @@ int LeafEntryWidth(int keyLength, uint32_t maxRecno) {
 
 // ---- node edits -------------------------------------------------------------
 
+void CdxNode::Pack() const {
+  if (packed_)
+    return;
+  const std::size_t n = size();
+  dup_.resize(n);
+  trail_.resize(n);
+  storedBytes_ = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::string_view k = Key(i);
+    const int t = TrailOf(k, fill_);
+    const int d = i > 0 ? DupOf(k, Key(i - 1), 0, keyLength_ - t) : 0;
+    dup_[i] = static_cast<uint8_t>(d);
+    trail_[i] = static_cast<uint8_t>(t);
+    storedBytes_ += keyLength_ - d - t;
+  }
+  packed_ = true;
+}
+
 void CdxNode::Insert(std::size_t at, std::string_view key, uint32_t recno, uint32_t child) {
   const auto kl = std::size_t(keyLength_);
   if (leaf()) {
+    Pack();
     const int t = TrailOf(key, fill_);
     const int d = at > 0 ? DupOf(key, Key(at - 1), 0, keyLength_ - t) : 0;
     if (at < size()) {  // the entry that now follows shares with the new key instead
@@ -157,6 +177,7 @@ void CdxNode::Erase(std::size_t at) {
   const auto kl = std::size_t(keyLength_);
   bool wasMax = false;
   if (leaf()) {
+    Pack();
     storedBytes_ -= keyLength_ - dup_[at] - trail_[at];
     if (at + 1 < size()) {
       const int nd = at > 0 ? DupOf(Key(at + 1), Key(at - 1), 0, keyLength_ - trail_[at + 1]) : 0;
@@ -186,6 +207,8 @@ void CdxNode::SetKey(std::size_t at, std::string_view key, uint32_t recno) {
 }
 
 void CdxNode::MoveFront(std::size_t n, CdxNode& to) {
+  Pack();
+  to.Pack();
   const auto kl = std::size_t(keyLength_);
   const std::size_t join = to.size();
   to.keys_.append(keys_, 0, n * kl);
@@ -218,10 +241,12 @@ void CdxNode::Clear() {
   dup_.clear();
   trail_.clear();
   storedBytes_ = 0;
+  packed_ = true;
   maxRecno_ = 0;
 }
 
 void CdxNode::Recount() {
+  Pack();
   storedBytes_ = 0;
   for (std::size_t i = 0; i < dup_.size(); ++i)
     storedBytes_ += keyLength_ - dup_[i] - trail_[i];
@@ -231,6 +256,7 @@ void CdxNode::Recount() {
 int CdxNode::PackedBytes(std::size_t from, std::size_t to) const {
   if (from >= to)
     return 0;
+  Pack();
   const uint32_t maxRecno = *std::max_element(recnos_.begin() + std::ptrdiff_t(from),
                                               recnos_.begin() + std::ptrdiff_t(to));
   int total = int(to - from) * LeafEntryWidth(keyLength_, maxRecno) + keyLength_ - trail_[from];
@@ -242,6 +268,7 @@ int CdxNode::PackedBytes(std::size_t from, std::size_t to) const {
 bool CdxNode::Overflows() const {
   if (!leaf())
     return size() > BranchCapacity(keyLength_);
+  Pack();
   return int(size()) * LeafEntryWidth(keyLength_, maxRecno_) + storedBytes_ > kLeafSpace;
 }
 
@@ -282,16 +309,18 @@ std::optional<std::string> DecodePage(const unsigned char* p, int keyLength, cha
   const auto kl = std::size_t(keyLength);
   out.keys_.assign(std::size_t(count) * kl, fill);  // every trail already in place
   out.recnos_.resize(std::size_t(count));
-  out.dup_.resize(std::size_t(count));
-  out.trail_.resize(std::size_t(count));
   int keyEnd = kCdxPageSize;  // stored key bytes grow downwards from here
   const int tableEnd = 24 + count * e;
-  int storedBytes = 0;
   uint32_t maxRecno = 0;
   for (int i = 0; i < count; ++i) {
+    const int entry = 24 + i * e;
     uint64_t v = 0;
-    for (int b = e - 1; b >= 0; --b)
-      v = (v << 8) | p[24 + i * e + b];
+    if (std::endian::native == std::endian::little && entry + 8 <= int(kCdxPageSize)) {
+      std::memcpy(&v, p + entry, 8);  // bits past the entry are never looked at
+    } else {
+      for (int b = e - 1; b >= 0; --b)
+        v = (v << 8) | p[entry + b];
+    }
     const uint32_t recno = static_cast<uint32_t>(v & recMask);
     const int dup = static_cast<int>((v >> rn) & static_cast<uint64_t>(dupMask));
     const int trail = static_cast<int>((v >> (rn + dc)) & static_cast<uint64_t>(trailMask));
@@ -309,37 +338,24 @@ std::optional<std::string> DecodePage(const unsigned char* p, int keyLength, cha
               std::size_t(stored));
     out.recnos_[std::size_t(i)] = recno;
     out.usedBytes += e + stored;
-
-    // What our packing would drop: the same as the page's, unless the
-    // writer compressed less than it could.
-    const std::string_view k(key, kl);
-    int t = trail;
-    if (t < keyLength && k[kl - std::size_t(t) - 1] == fill)
-      t = TrailOf(k, fill);
-    int d = 0;
-    if (i > 0) {
-      d = DupOf(k, std::string_view(key - kl, kl), dup, keyLength - t);
-      if (requireOrder) {
-        // The keys agree on their first d bytes: the order shows after them.
-        const std::string_view prev(key - kl, kl);
-        const auto at = std::size_t(d);
-        const int c =
-            d < keyLength - t
-                ? (static_cast<unsigned char>(prev[at]) < static_cast<unsigned char>(k[at]) ? -1
-                                                                                            : 1)
-                : ComparePairs(prev.substr(at), out.recnos_[std::size_t(i) - 1], k.substr(at),
-                               recno);
-        if (c >= 0)
-          return "chaves fora de ordem";
-      }
-    }
-    out.dup_[std::size_t(i)] = static_cast<uint8_t>(d);
-    out.trail_[std::size_t(i)] = static_cast<uint8_t>(t);
-    storedBytes += keyLength - d - t;
     maxRecno = std::max(maxRecno, recno);
+
+    if (i > 0 && requireOrder) {
+      // The keys agree on their first d bytes: the order shows after them.
+      const std::string_view k(key, kl);
+      const std::string_view prev(key - kl, kl);
+      const int d = DupOf(k, prev, dup, keyLength - trail);
+      const auto at = std::size_t(d);
+      const int c =
+          d < keyLength - trail
+              ? (static_cast<unsigned char>(prev[at]) < static_cast<unsigned char>(k[at]) ? -1 : 1)
+              : ComparePairs(prev.substr(at), out.recnos_[std::size_t(i) - 1], k.substr(at), recno);
+      if (c >= 0)
+        return "chaves fora de ordem";
+    }
   }
-  out.storedBytes_ = storedBytes;
   out.maxRecno_ = maxRecno;
+  out.packed_ = false;
   return std::nullopt;
 }
 
@@ -361,6 +377,7 @@ CdxPageBytes EncodePage(const CdxNode& node) {
     }
     return p;
   }
+  node.Pack();
   const Widths w = WidthsFor(keyLength, node.maxRecno_);
   p[18] = static_cast<unsigned char>(Mask(w.dc));
   p[19] = static_cast<unsigned char>(Mask(w.tc));
