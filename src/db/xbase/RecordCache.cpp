@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <utility>
 
@@ -20,13 +21,14 @@ std::size_t RoundUp(std::size_t n, std::size_t to) {
 
 }  // namespace
 
-// A block of half a huge page or more is rounded up to whole huge pages and
+// Memory of half a huge page or more is rounded up to whole huge pages and
 // aligned on one, so that the system can back it with huge pages.
-RecordCache::Block::Block(std::size_t size) {
+RecordCache::Memory::Memory(std::size_t size) {
   const bool huge = size >= kHugePage / 2;
-  size_ = RoundUp(size, huge ? kHugePage : kPage);
+  size_ = RoundUp(std::max<std::size_t>(size, 1), huge ? kHugePage : kPage);
   const std::size_t mapSize = size_ + (huge ? kHugePage : 0);
-  void* map = ::mmap(nullptr, mapSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  void* map = ::mmap(nullptr, mapSize, PROT_READ | PROT_WRITE,
+                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (map == MAP_FAILED)
     throw std::bad_alloc();
   char* start = static_cast<char*>(map);
@@ -44,10 +46,10 @@ RecordCache::Block::Block(std::size_t size) {
   }
 }
 
-RecordCache::Block::Block(Block&& other) noexcept
+RecordCache::Memory::Memory(Memory&& other) noexcept
     : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
 
-RecordCache::Block& RecordCache::Block::operator=(Block&& other) noexcept {
+RecordCache::Memory& RecordCache::Memory::operator=(Memory&& other) noexcept {
   if (this != &other) {
     if (data_)
       ::munmap(data_, size_);
@@ -57,73 +59,80 @@ RecordCache::Block& RecordCache::Block::operator=(Block&& other) noexcept {
   return *this;
 }
 
-RecordCache::Block::~Block() {
+RecordCache::Memory::~Memory() {
   if (data_)
     ::munmap(data_, size_);
 }
 
 void RecordCache::Reset(uint64_t headerLength, uint32_t recordLength) {
   headerLength_ = headerLength;
-  recordLength_ = std::max<std::size_t>(1, recordLength);
-  chunkRecords_ = uint32_t(std::max<std::size_t>(1, kChunkBytes / recordLength_));
-  segmentChunks_ = uint32_t(
-      std::max<std::size_t>(1, kSegmentBytes / (std::size_t(chunkRecords_) * recordLength_)));
-  segments_.clear();
+  recordLength_ = std::max<uint32_t>(1, recordLength);
+  memory_ = Memory();
   held_.clear();
 }
 
-const char* RecordCache::Load(const TableFile& file, uint32_t chunk, uint32_t count) {
-  const uint32_t first = chunk * chunkRecords_;  // records before the chunk
-  const uint32_t n = std::min(chunkRecords_, count - first);
-  Reserve(chunk, n);
-  if (chunk >= held_.size())
-    held_.resize(chunk + 1, 0);
-  held_[chunk] = 0;  // nothing held if the read fails
-  char* to = Place(chunk, 0);
-  file.ReadExact(headerLength_ + uint64_t(first) * recordLength_, to,
-                 std::size_t(n) * recordLength_);
-  held_[chunk] = n;
-  return to;
+void RecordCache::Reserve(uint64_t bytes) {
+  if (bytes <= memory_.size())
+    return;
+  // Room to grow: appends in a row do not start over at every record.
+  const uint64_t size = std::max<uint64_t>({bytes, 2 * uint64_t(memory_.size()), kBlockBytes});
+  if (size > std::numeric_limits<std::size_t>::max() / 2)
+    throw std::bad_alloc();
+  memory_ = Memory();  // the old memory first: never both at once
+  held_.clear();
+  memory_ = Memory(std::size_t(size));
 }
 
-void RecordCache::Reserve(uint32_t chunk, uint32_t records) {
-  const std::size_t segment = chunk / segmentChunks_;
-  const std::size_t need =
-      (std::size_t(chunk % segmentChunks_) * chunkRecords_ + records) * recordLength_;
-  if (segment >= segments_.size())
-    segments_.resize(segment + 1);
-  Block& b = segments_[segment];
-  if (b.size() >= need)
-    return;
-  // A segment grows by doubling up to its full size: small tables stay small.
-  const std::size_t full = std::size_t(segmentChunks_) * chunkRecords_ * recordLength_;
-  Block bigger(std::max(need, std::min(full, std::max(kChunkBytes, 2 * b.size()))));
-  if (b.size() > 0)
-    std::memcpy(bigger.data(), b.data(), b.size());
-  b = std::move(bigger);
+const char* RecordCache::Load(const TableFile& file, uint32_t recno, uint32_t count) {
+  const uint64_t total = uint64_t(count) * recordLength_;
+  const uint64_t at = uint64_t(recno - 1) * recordLength_;
+  const uint64_t last = at + recordLength_ - 1;
+  Reserve(total);
+  const std::size_t blocks = std::size_t((total + kBlockBytes - 1) >> kBlockShift);
+  if (held_.size() < blocks)
+    held_.resize(blocks, 0);
+  for (uint64_t b = at >> kBlockShift; b <= last >> kBlockShift; ++b) {
+    const uint64_t from = b << kBlockShift;
+    const auto n = uint32_t(std::min<uint64_t>(kBlockBytes, total - from));
+    if (held_[b] >= n)
+      continue;
+    held_[b] = 0;  // nothing held if the read fails
+    file.ReadExact(headerLength_ + from, memory_.data() + from, n);
+    held_[b] = n;
+  }
+  return memory_.data() + at;
 }
 
 void RecordCache::Written(uint32_t recno, std::string_view bytes) {
-  const uint32_t chunk = (recno - 1) / chunkRecords_;
-  const uint32_t k = (recno - 1) % chunkRecords_;
-  if (chunk < held_.size() && k < held_[chunk] && bytes.size() == recordLength_)
-    std::memcpy(Place(chunk, k), bytes.data(), recordLength_);
+  const uint64_t at = uint64_t(recno - 1) * recordLength_;
+  if (bytes.size() == recordLength_ && at + recordLength_ <= memory_.size())
+    std::memcpy(memory_.data() + at, bytes.data(), bytes.size());  // unheld bytes are read again
 }
 
 void RecordCache::Appended(uint32_t recno, std::string_view bytes) {
-  const uint32_t chunk = (recno - 1) / chunkRecords_;
-  const uint32_t k = (recno - 1) % chunkRecords_;
-  if (chunk >= held_.size() || k == 0 || held_[chunk] != k || bytes.size() != recordLength_)
+  const uint64_t at = uint64_t(recno - 1) * recordLength_;
+  const uint64_t end = at + recordLength_;
+  if (bytes.size() != recordLength_ || end > memory_.size())
     return;
-  Reserve(chunk, k + 1);
-  std::memcpy(Place(chunk, k), bytes.data(), recordLength_);
-  held_[chunk] = k + 1;
+  std::memcpy(memory_.data() + at, bytes.data(), bytes.size());
+  for (uint64_t b = at >> kBlockShift; b <= (end - 1) >> kBlockShift; ++b) {
+    const uint64_t from = b << kBlockShift;
+    const uint64_t start = std::max(at, from) - from;  // where the record starts in the block
+    if (b >= held_.size()) {
+      if (start != 0)
+        break;
+      held_.resize(std::size_t(b) + 1, 0);
+    }
+    if (held_[b] == start)
+      held_[b] = uint32_t(std::min<uint64_t>(kBlockBytes, end - from));
+  }
 }
 
 void RecordCache::Truncate(uint32_t count) {
-  for (std::size_t chunk = 0; chunk < held_.size(); ++chunk) {
-    const uint64_t first = uint64_t(chunk) * chunkRecords_;
-    held_[chunk] = uint32_t(std::min<uint64_t>(held_[chunk], count > first ? count - first : 0));
+  const uint64_t total = uint64_t(count) * recordLength_;
+  for (std::size_t b = 0; b < held_.size(); ++b) {
+    const uint64_t from = uint64_t(b) << kBlockShift;
+    held_[b] = uint32_t(std::min<uint64_t>(held_[b], total > from ? total - from : 0));
   }
 }
 

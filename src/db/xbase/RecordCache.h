@@ -3,9 +3,9 @@
 //
 // The bytes live in anonymous memory, never in a mapping of the file: the
 // host may shrink the file while we run, and a read then fails with an
-// error instead of a fault. Chunks sit side by side in segments of 2 MiB,
-// backed by huge pages where the system allows, so a walk in tag order (a
-// random order over the whole file) does not wait on address translation.
+// error instead of a fault. The memory is backed by huge pages where the
+// system allows, so a walk in tag order (a random order over the whole file)
+// does not wait on address translation.
 #pragma once
 
 #include <cstddef>
@@ -26,20 +26,21 @@ class RecordCache {
   // Record layout of the file; drops everything held.
   void Reset(uint64_t headerLength, uint32_t recordLength);
 
-  // The bytes of record `recno` (1..count), its chunk read from `file` when
-  // not held. Throws FileError when the file no longer holds them.
+  // The bytes of record `recno` (1..count), read from `file` when not held.
+  // Throws FileError when the file no longer holds them.
   const char* Record(const TableFile& file, uint32_t recno, uint32_t count) {
-    const uint32_t at = recno - 1;
-    const uint32_t chunk = at / chunkRecords_;
-    const uint32_t k = at % chunkRecords_;
-    if (chunk < held_.size() && k < held_[chunk])
-      return Place(chunk, k);
-    return Load(file, chunk, count) + std::size_t(k) * recordLength_;
+    const uint64_t at = uint64_t(recno - 1) * recordLength_;
+    const uint64_t last = at + recordLength_ - 1;
+    const uint64_t first = at >> kBlockShift, end = last >> kBlockShift;
+    if (end < held_.size() && held_[end] > (last & (kBlockBytes - 1)) &&
+        (first == end || held_[first] == kBlockBytes))
+      return memory_.data() + at;
+    return Load(file, recno, count);
   }
 
   // This program wrote record `recno`: a held copy follows.
   void Written(uint32_t recno, std::string_view bytes);
-  // This program appended record `recno`: a held chunk ending just before it grows.
+  // This program appended record `recno`: held bytes that ended just before it go on.
   void Appended(uint32_t recno, std::string_view bytes);
   // The file now counts `count` records: nothing past them is held.
   void Truncate(uint32_t count);
@@ -48,13 +49,13 @@ class RecordCache {
 
  private:
   // One block of anonymous memory.
-  class Block {
+  class Memory {
    public:
-    Block() = default;
-    explicit Block(std::size_t size);
-    Block(Block&& other) noexcept;
-    Block& operator=(Block&& other) noexcept;
-    ~Block();
+    Memory() = default;
+    explicit Memory(std::size_t size);
+    Memory(Memory&& other) noexcept;
+    Memory& operator=(Memory&& other) noexcept;
+    ~Memory();
     char* data() const { return data_; }
     std::size_t size() const { return size_; }
 
@@ -63,22 +64,18 @@ class RecordCache {
     std::size_t size_ = 0;
   };
 
-  char* Place(uint32_t chunk, uint32_t k) const {
-    return segments_[chunk / segmentChunks_].data() +
-           (std::size_t(chunk % segmentChunks_) * chunkRecords_ + k) * recordLength_;
-  }
-  const char* Load(const TableFile& file, uint32_t chunk, uint32_t count);
-  // Makes the segment of `chunk` hold its first `records` records.
-  void Reserve(uint32_t chunk, uint32_t records);
+  const char* Load(const TableFile& file, uint32_t recno, uint32_t count);
+  // Memory for the first `bytes` bytes of records; growing it drops what is held.
+  void Reserve(uint64_t bytes);
 
-  static constexpr std::size_t kChunkBytes = 64 * 1024;
-  static constexpr std::size_t kSegmentBytes = 2 * 1024 * 1024;
+  // The records' bytes are read in aligned blocks of 64 KiB, each held from
+  // its start: no division on the way to a record.
+  static constexpr int kBlockShift = 16;
+  static constexpr uint32_t kBlockBytes = uint32_t{1} << kBlockShift;
   uint64_t headerLength_ = 0;
-  std::size_t recordLength_ = 1;
-  uint32_t chunkRecords_ = 1;   // records read at once
-  uint32_t segmentChunks_ = 1;  // chunks of a segment
-  std::vector<Block> segments_;
-  std::vector<uint32_t> held_;  // records held of each chunk (0: none)
+  uint64_t recordLength_ = 1;
+  Memory memory_;               // the records' bytes, as in the file after its header
+  std::vector<uint32_t> held_;  // bytes held from the start of each block
 };
 
 }  // namespace cau::xbase
