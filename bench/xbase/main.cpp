@@ -166,18 +166,23 @@ std::size_t Walk(const fs::path& table, bool decode, double& checksum) {
   t->SelectTag(t->FindTag("NOME"));
   const int fields = int(t->fields().size());
   std::vector<Value> row(std::size_t(fields), Value{});
+  // One sum per field: the values are all used, without one long chain of
+  // additions timing the adder instead of the walk.
+  std::vector<double> sums(std::size_t(fields), 0.0);
   for (t->GoTop(); !t->Eof(); t->Skip(1)) {
     if (decode) {
       for (int i = 0; i < fields; ++i) {
         Value& v = row[std::size_t(i)];
         t->FieldValue(i, v);
-        checksum += v.number + v.julian + double(v.text.size());
+        sums[std::size_t(i)] += v.number + v.julian + double(v.text.size());
       }
     } else {
       checksum += double(static_cast<unsigned char>(t->RawRecord()[10]));
     }
     ++records;
   }
+  for (double sum : sums)
+    checksum += sum;
   return records;
 }
 
