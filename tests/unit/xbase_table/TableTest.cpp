@@ -197,6 +197,25 @@ TEST_F(TableTest, ReaderSeesRecordsAppendedByAnotherProgram) {
   }
 }
 
+// The host may cut the file short while we read it: records we no longer
+// find give an error naming the file; those already read stay readable.
+TEST_F(TableTest, FileCutShortUnderAReaderGivesAnError) {
+  {
+    auto writer = Table::Open(path);
+    for (int i = 1; i <= 1000; ++i)
+      Add(*writer, i, 1, "k" + std::to_string(i), "N", i);
+    writer->Close();
+  }
+  auto reader = Table::Open(path, Table::Options{.readOnly = true});
+  reader->Go(5);
+  const auto size = fs::file_size(path);
+  fs::resize_file(path, size - 900 * std::size_t(reader->dbf().recordLength()));
+  EXPECT_THROW(reader->Go(950), FileError);
+  reader->Go(6);  // held since the first read
+  EXPECT_EQ(reader->RawField(kChave).substr(0, 3), "k6 ");
+  EXPECT_THROW(reader->GoTop(), FileError);  // the header now counts more than the file holds
+}
+
 TEST_F(TableTest, EmptyTableIsEofWithABlankRecord) {
   auto t = Table::Open(path);
   t->SelectTag(t->FindTag("PRIMARYKEY"));
