@@ -98,11 +98,12 @@ bool CdxFile::Cursor::Resync() {
 }
 
 bool CdxFile::Cursor::Step(bool forward) {
+  // Inside the leaf the order read with it holds (StepWithinLeaf checks the generation).
+  if (node_ != nullptr && StepWithinLeaf(forward != descending_))
+    return true;
   CdxStore& s = *file_->store_;
   const TagInfo& t = TagAt(s, tag_);
   const bool physForward = forward != t.descending;
-  if (StepWithinLeaf(physForward))
-    return true;
   CdxPos p{page_, index_};
   if (generation_ != s.generation && !eof_) {
     const bool exact = Resync();
