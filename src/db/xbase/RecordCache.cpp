@@ -1,7 +1,5 @@
 #include "db/xbase/RecordCache.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -10,64 +8,10 @@
 
 namespace cau::xbase {
 
-namespace {
-
-constexpr std::size_t kPage = 4096;
-constexpr std::size_t kHugePage = 2 * 1024 * 1024;
-
-std::size_t RoundUp(std::size_t n, std::size_t to) {
-  return (n + to - 1) / to * to;
-}
-
-}  // namespace
-
-// Memory of half a huge page or more is rounded up to whole huge pages and
-// aligned on one, so that the system can back it with huge pages.
-RecordCache::Memory::Memory(std::size_t size) {
-  const bool huge = size >= kHugePage / 2;
-  size_ = RoundUp(std::max<std::size_t>(size, 1), huge ? kHugePage : kPage);
-  const std::size_t mapSize = size_ + (huge ? kHugePage : 0);
-  void* map = ::mmap(nullptr, mapSize, PROT_READ | PROT_WRITE,
-                     MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (map == MAP_FAILED)
-    throw std::bad_alloc();
-  char* start = static_cast<char*>(map);
-  data_ = start;
-  if (huge) {
-    const auto at = reinterpret_cast<std::uintptr_t>(start);
-    data_ = start + (RoundUp(at, kHugePage) - at);
-    if (data_ > start)
-      ::munmap(start, std::size_t(data_ - start));
-    if (char* end = start + mapSize; end > data_ + size_)
-      ::munmap(data_ + size_, std::size_t(end - (data_ + size_)));
-#ifdef MADV_HUGEPAGE
-    ::madvise(data_, size_, MADV_HUGEPAGE);  // a hint: without it, plain pages
-#endif
-  }
-}
-
-RecordCache::Memory::Memory(Memory&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-RecordCache::Memory& RecordCache::Memory::operator=(Memory&& other) noexcept {
-  if (this != &other) {
-    if (data_)
-      ::munmap(data_, size_);
-    data_ = std::exchange(other.data_, nullptr);
-    size_ = std::exchange(other.size_, 0);
-  }
-  return *this;
-}
-
-RecordCache::Memory::~Memory() {
-  if (data_)
-    ::munmap(data_, size_);
-}
-
 void RecordCache::Reset(uint64_t headerLength, uint32_t recordLength) {
   headerLength_ = headerLength;
   recordLength_ = std::max<uint32_t>(1, recordLength);
-  memory_ = Memory();
+  memory_ = AnonMemory();
   held_.clear();
 }
 
@@ -78,9 +22,9 @@ void RecordCache::Reserve(uint64_t bytes) {
   const uint64_t size = std::max<uint64_t>({bytes, 2 * uint64_t(memory_.size()), kBlockBytes});
   if (size > std::numeric_limits<std::size_t>::max() / 2)
     throw std::bad_alloc();
-  memory_ = Memory();  // the old memory first: never both at once
+  memory_ = AnonMemory();  // the old memory first: never both at once
   held_.clear();
-  memory_ = Memory(std::size_t(size));
+  memory_ = AnonMemory(std::size_t(size));
 }
 
 const char* RecordCache::Load(const TableFile& file, uint32_t recno, uint32_t count) {

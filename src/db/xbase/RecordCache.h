@@ -1,11 +1,8 @@
 // The records of a .DBF held in memory: read a chunk at a time on first use,
 // kept in step with this program's writes, dropped on demand.
 //
-// The bytes live in anonymous memory, never in a mapping of the file: the
-// host may shrink the file while we run, and a read then fails with an
-// error instead of a fault. The memory is backed by huge pages where the
-// system allows, so a walk in tag order (a random order over the whole file)
-// does not wait on address translation.
+// The bytes live in anonymous memory (AnonMemory.h), never in a mapping of
+// the file.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "db/xbase/AnonMemory.h"
 #include "db/xbase/TableFile.h"
 
 namespace cau::xbase {
@@ -48,22 +46,6 @@ class RecordCache {
   void Drop();
 
  private:
-  // One block of anonymous memory.
-  class Memory {
-   public:
-    Memory() = default;
-    explicit Memory(std::size_t size);
-    Memory(Memory&& other) noexcept;
-    Memory& operator=(Memory&& other) noexcept;
-    ~Memory();
-    char* data() const { return data_; }
-    std::size_t size() const { return size_; }
-
-   private:
-    char* data_ = nullptr;
-    std::size_t size_ = 0;
-  };
-
   const char* Load(const TableFile& file, uint32_t recno, uint32_t count);
   // Memory for the first `bytes` bytes of records; growing it drops what is held.
   void Reserve(uint64_t bytes);
@@ -74,7 +56,7 @@ class RecordCache {
   static constexpr uint32_t kBlockBytes = uint32_t{1} << kBlockShift;
   uint64_t headerLength_ = 0;
   uint64_t recordLength_ = 1;
-  Memory memory_;               // the records' bytes, as in the file after its header
+  AnonMemory memory_;           // the records' bytes, as in the file after its header
   std::vector<uint32_t> held_;  // bytes held from the start of each block
 };
 
