@@ -63,11 +63,4 @@ AnonMemory::~AnonMemory() {
     ::munmap(data_, size_);
 }
 
-void AnonMemory::Release(std::size_t offset, std::size_t size) {
-  const std::size_t from = RoundUp(offset, kPage);
-  const std::size_t to = std::min(size_, offset + size) / kPage * kPage;
-  if (data_ && to > from)
-    ::madvise(data_ + from, to - from, MADV_DONTNEED);
-}
-
 }  // namespace cau::xbase

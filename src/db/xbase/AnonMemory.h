@@ -21,8 +21,6 @@ class AnonMemory {
 
   char* data() const { return data_; }
   std::size_t size() const { return size_; }
-  // Gives the pages of [offset, offset + size) back to the system; they read as zeros after.
-  void Release(std::size_t offset, std::size_t size);
 
  private:
   char* data_ = nullptr;
