@@ -93,7 +93,7 @@ class DbfFile {
   // Reads record `recno` (1-based) into `out` (recordLength bytes).
   void ReadRecord(uint32_t recno, std::string& out) const;
   // Record `recno` will be read soon (a walk in tag order knows the records
-  // ahead): its chunk is read now and its bytes brought towards the processor.
+  // ahead): its block is read now and its bytes brought towards the processor.
   void Prefetch(uint32_t recno) const;
   void WriteRecord(uint32_t recno, std::string_view bytes);
   // Gives the autoincrement fields of a new record their values and moves

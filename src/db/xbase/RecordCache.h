@@ -1,4 +1,4 @@
-// The records of a .DBF held in memory: read a chunk at a time on first use,
+// The records of a .DBF held in memory: read a 64 KiB block at a time on first use,
 // kept in step with this program's writes, dropped on demand.
 //
 // The bytes live in anonymous memory (AnonMemory.h), never in a mapping of
