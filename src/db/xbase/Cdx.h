@@ -164,11 +164,13 @@ class CdxFile {
     bool StepWithinLeaf(bool physForward);
     bool Resync();
     bool Load();
+    void SetKey(std::string_view key);
     const CdxFile* file_;
     int tag_;
     uint32_t page_ = 0;              // leaf page of the entry
     int index_ = 0;                  // entry within that leaf (physical order)
     const CdxNode* node_ = nullptr;  // that leaf, while the generation holds
+    bool descending_ = false;        // the tag's order, read with node_
     uint64_t generation_ = 0;
     bool eof_ = true;
     std::string key_;

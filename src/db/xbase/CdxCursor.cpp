@@ -3,6 +3,8 @@
 // to the file since the last move, goes through the store.
 #include "db/xbase/CdxStore.h"
 
+#include <cstring>
+
 namespace cau::xbase {
 
 CdxFile::Cursor CdxFile::OpenCursor(int tag) const {
@@ -23,7 +25,8 @@ bool CdxFile::Cursor::Load() {
   }
   const CdxNode& n = s.Node(t, page_);
   node_ = &n;
-  key_.assign(n.Key(std::size_t(index_)));
+  descending_ = t.descending;
+  SetKey(n.Key(std::size_t(index_)));
   recno_ = n.RecNo(std::size_t(index_));
   eof_ = false;
   return true;
@@ -41,16 +44,24 @@ bool CdxFile::Cursor::StepWithinLeaf(bool physForward) {
       return false;
     --index_;
   }
-  key_.assign(node_->Key(std::size_t(index_)));
+  SetKey(node_->Key(std::size_t(index_)));
   recno_ = node_->RecNo(std::size_t(index_));
   return true;
+}
+
+// Keys of one tag all have the same length: a step copies over the last one.
+void CdxFile::Cursor::SetKey(std::string_view key) {
+  if (key_.size() == key.size())
+    std::memcpy(key_.data(), key.data(), key.size());
+  else
+    key_.assign(key);
 }
 
 uint32_t CdxFile::Cursor::RecNoAhead(int n) const {
   const CdxStore& s = *file_->store_;
   if (node_ == nullptr || generation_ != s.generation)
     return 0;
-  const int at = TagAt(s, tag_).descending ? index_ - n : index_ + n;
+  const int at = descending_ ? index_ - n : index_ + n;
   return at >= 0 && at < static_cast<int>(node_->size()) ? node_->RecNo(std::size_t(at)) : 0;
 }
 
@@ -87,11 +98,12 @@ bool CdxFile::Cursor::Resync() {
 }
 
 bool CdxFile::Cursor::Step(bool forward) {
+  // Inside the leaf the order read with it holds (StepWithinLeaf checks the generation).
+  if (node_ != nullptr && StepWithinLeaf(forward != descending_))
+    return true;
   CdxStore& s = *file_->store_;
   const TagInfo& t = TagAt(s, tag_);
   const bool physForward = forward != t.descending;
-  if (StepWithinLeaf(physForward))
-    return true;
   CdxPos p{page_, index_};
   if (generation_ != s.generation && !eof_) {
     const bool exact = Resync();

@@ -1,7 +1,10 @@
 #include "db/xbase/CdxPage.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#include "db/xbase/CdxKey.h"
 
 namespace cau::xbase {
 namespace {
@@ -19,14 +22,16 @@ uint32_t Mask(int bits) {
   return bits >= 32 ? 0xFFFFFFFFu : (1u << bits) - 1;
 }
 
-uint16_t Get16(const CdxPageBytes& p, int at) {
+using PagePtr = const unsigned char*;
+
+uint16_t Get16(PagePtr p, int at) {
   return static_cast<uint16_t>(p[at] | (p[at + 1] << 8));
 }
-uint32_t Get32(const CdxPageBytes& p, int at) {
+uint32_t Get32(PagePtr p, int at) {
   return static_cast<uint32_t>(p[at]) | (static_cast<uint32_t>(p[at + 1]) << 8) |
          (static_cast<uint32_t>(p[at + 2]) << 16) | (static_cast<uint32_t>(p[at + 3]) << 24);
 }
-uint32_t Get32Be(const CdxPageBytes& p, int at) {
+uint32_t Get32Be(PagePtr p, int at) {
   return (static_cast<uint32_t>(p[at]) << 24) | (static_cast<uint32_t>(p[at + 1]) << 16) |
          (static_cast<uint32_t>(p[at + 2]) << 8) | static_cast<uint32_t>(p[at + 3]);
 }
@@ -94,7 +99,13 @@ inline void CopyShort(char* d, const char* s, std::size_t n) {
     *d = *s;
 }
 
-std::optional<std::string> DecodeBranch(const CdxPageBytes& p, int keyLength, CdxNode& out) {
+// Order of two neighbour entries of a page: negative when `a` goes first.
+int ComparePairs(std::string_view ka, uint32_t ra, std::string_view kb, uint32_t rb) {
+  const int c = CompareKeys(ka, kb);
+  return c != 0 ? c : (ra < rb ? -1 : (ra > rb ? 1 : 0));
+}
+
+std::optional<std::string> DecodeBranch(PagePtr p, int keyLength, bool requireOrder, CdxNode& out) {
   const std::size_t count = Get16(p, 2);
   if (count == 0)
     return "página interna sem chaves";
@@ -105,6 +116,11 @@ std::optional<std::string> DecodeBranch(const CdxPageBytes& p, int keyLength, Cd
     const int at = 12 + static_cast<int>(i) * step;
     out.Append(std::string_view(reinterpret_cast<const char*>(&p[at]), std::size_t(keyLength)),
                Get32Be(p, at + keyLength), Get32Be(p, at + keyLength + 4));
+  }
+  if (requireOrder) {
+    for (std::size_t i = 1; i < count; ++i)
+      if (ComparePairs(out.Key(i - 1), out.RecNo(i - 1), out.Key(i), out.RecNo(i)) >= 0)
+        return "chaves fora de ordem";
   }
   return std::nullopt;
 }
@@ -117,9 +133,28 @@ int LeafEntryWidth(int keyLength, uint32_t maxRecno) {
 
 // ---- node edits -------------------------------------------------------------
 
+void CdxNode::Pack() const {
+  if (packed_)
+    return;
+  const std::size_t n = size();
+  dup_.resize(n);
+  trail_.resize(n);
+  storedBytes_ = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const std::string_view k = Key(i);
+    const int t = TrailOf(k, fill_);
+    const int d = i > 0 ? DupOf(k, Key(i - 1), 0, keyLength_ - t) : 0;
+    dup_[i] = static_cast<uint8_t>(d);
+    trail_[i] = static_cast<uint8_t>(t);
+    storedBytes_ += keyLength_ - d - t;
+  }
+  packed_ = true;
+}
+
 void CdxNode::Insert(std::size_t at, std::string_view key, uint32_t recno, uint32_t child) {
   const auto kl = std::size_t(keyLength_);
   if (leaf()) {
+    Pack();
     const int t = TrailOf(key, fill_);
     const int d = at > 0 ? DupOf(key, Key(at - 1), 0, keyLength_ - t) : 0;
     if (at < size()) {  // the entry that now follows shares with the new key instead
@@ -142,6 +177,7 @@ void CdxNode::Erase(std::size_t at) {
   const auto kl = std::size_t(keyLength_);
   bool wasMax = false;
   if (leaf()) {
+    Pack();
     storedBytes_ -= keyLength_ - dup_[at] - trail_[at];
     if (at + 1 < size()) {
       const int nd = at > 0 ? DupOf(Key(at + 1), Key(at - 1), 0, keyLength_ - trail_[at + 1]) : 0;
@@ -171,6 +207,8 @@ void CdxNode::SetKey(std::size_t at, std::string_view key, uint32_t recno) {
 }
 
 void CdxNode::MoveFront(std::size_t n, CdxNode& to) {
+  Pack();
+  to.Pack();
   const auto kl = std::size_t(keyLength_);
   const std::size_t join = to.size();
   to.keys_.append(keys_, 0, n * kl);
@@ -203,10 +241,12 @@ void CdxNode::Clear() {
   dup_.clear();
   trail_.clear();
   storedBytes_ = 0;
+  packed_ = true;
   maxRecno_ = 0;
 }
 
 void CdxNode::Recount() {
+  Pack();
   storedBytes_ = 0;
   for (std::size_t i = 0; i < dup_.size(); ++i)
     storedBytes_ += keyLength_ - dup_[i] - trail_[i];
@@ -216,6 +256,7 @@ void CdxNode::Recount() {
 int CdxNode::PackedBytes(std::size_t from, std::size_t to) const {
   if (from >= to)
     return 0;
+  Pack();
   const uint32_t maxRecno = *std::max_element(recnos_.begin() + std::ptrdiff_t(from),
                                               recnos_.begin() + std::ptrdiff_t(to));
   int total = int(to - from) * LeafEntryWidth(keyLength_, maxRecno) + keyLength_ - trail_[from];
@@ -227,13 +268,19 @@ int CdxNode::PackedBytes(std::size_t from, std::size_t to) const {
 bool CdxNode::Overflows() const {
   if (!leaf())
     return size() > BranchCapacity(keyLength_);
+  Pack();
   return int(size()) * LeafEntryWidth(keyLength_, maxRecno_) + storedBytes_ > kLeafSpace;
 }
 
 // ---- pages ------------------------------------------------------------------
 
-std::optional<std::string> DecodePage(const CdxPageBytes& p, int keyLength, char fill,
-                                      CdxNode& out) {
+std::optional<std::string> DecodePage(const CdxPageBytes& page, int keyLength, char fill,
+                                      CdxNode& out, bool requireOrder) {
+  return DecodePage(page.data(), keyLength, fill, out, requireOrder);
+}
+
+std::optional<std::string> DecodePage(const unsigned char* p, int keyLength, char fill,
+                                      CdxNode& out, bool requireOrder) {
   if (keyLength < 1 || keyLength > kCdxMaxKeyLength)
     return "tamanho de chave inválido";
   out = CdxNode(Get16(p, 0), keyLength, fill);
@@ -242,7 +289,7 @@ std::optional<std::string> DecodePage(const CdxPageBytes& p, int keyLength, char
   out.left = Get32(p, 4);
   out.right = Get32(p, 8);
   if (!out.leaf())
-    return DecodeBranch(p, keyLength, out);
+    return DecodeBranch(p, keyLength, requireOrder, out);
 
   const int count = Get16(p, 2);
   out.freeField = Get16(p, 12);
@@ -262,14 +309,18 @@ std::optional<std::string> DecodePage(const CdxPageBytes& p, int keyLength, char
   const auto kl = std::size_t(keyLength);
   out.keys_.assign(std::size_t(count) * kl, fill);  // every trail already in place
   out.recnos_.resize(std::size_t(count));
-  out.dup_.resize(std::size_t(count));
-  out.trail_.resize(std::size_t(count));
   int keyEnd = kCdxPageSize;  // stored key bytes grow downwards from here
   const int tableEnd = 24 + count * e;
+  uint32_t maxRecno = 0;
   for (int i = 0; i < count; ++i) {
+    const int entry = 24 + i * e;
     uint64_t v = 0;
-    for (int b = e - 1; b >= 0; --b)
-      v = (v << 8) | p[24 + i * e + b];
+    if (std::endian::native == std::endian::little && entry + 8 <= int(kCdxPageSize)) {
+      std::memcpy(&v, p + entry, 8);  // bits past the entry are never looked at
+    } else {
+      for (int b = e - 1; b >= 0; --b)
+        v = (v << 8) | p[entry + b];
+    }
     const uint32_t recno = static_cast<uint32_t>(v & recMask);
     const int dup = static_cast<int>((v >> rn) & static_cast<uint64_t>(dupMask));
     const int trail = static_cast<int>((v >> (rn + dc)) & static_cast<uint64_t>(trailMask));
@@ -287,20 +338,24 @@ std::optional<std::string> DecodePage(const CdxPageBytes& p, int keyLength, char
               std::size_t(stored));
     out.recnos_[std::size_t(i)] = recno;
     out.usedBytes += e + stored;
+    maxRecno = std::max(maxRecno, recno);
 
-    // What our packing would drop: the same as the page's, unless the
-    // writer compressed less than it could.
-    const std::string_view k(key, kl);
-    int t = trail;
-    if (t < keyLength && k[kl - std::size_t(t) - 1] == fill)
-      t = TrailOf(k, fill);
-    int d = 0;
-    if (i > 0)
-      d = DupOf(k, std::string_view(key - kl, kl), dup, keyLength - t);
-    out.dup_[std::size_t(i)] = static_cast<uint8_t>(d);
-    out.trail_[std::size_t(i)] = static_cast<uint8_t>(t);
+    if (i > 0 && requireOrder) {
+      // The keys agree on their first d bytes: the order shows after them.
+      const std::string_view k(key, kl);
+      const std::string_view prev(key - kl, kl);
+      const int d = DupOf(k, prev, dup, keyLength - trail);
+      const auto at = std::size_t(d);
+      const int c =
+          d < keyLength - trail
+              ? (static_cast<unsigned char>(prev[at]) < static_cast<unsigned char>(k[at]) ? -1 : 1)
+              : ComparePairs(prev.substr(at), out.recnos_[std::size_t(i) - 1], k.substr(at), recno);
+      if (c >= 0)
+        return "chaves fora de ordem";
+    }
   }
-  out.Recount();
+  out.maxRecno_ = maxRecno;
+  out.packed_ = false;
   return std::nullopt;
 }
 
@@ -322,6 +377,7 @@ CdxPageBytes EncodePage(const CdxNode& node) {
     }
     return p;
   }
+  node.Pack();
   const Widths w = WidthsFor(keyLength, node.maxRecno_);
   p[18] = static_cast<unsigned char>(Mask(w.dc));
   p[19] = static_cast<unsigned char>(Mask(w.tc));

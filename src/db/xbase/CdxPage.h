@@ -93,28 +93,35 @@ class CdxNode {
   bool Overflows() const;
 
  private:
-  friend std::optional<std::string> DecodePage(const std::array<unsigned char, kCdxPageSize>&, int,
-                                               char, CdxNode&);
+  friend std::optional<std::string> DecodePage(const unsigned char*, int, char, CdxNode&, bool);
   friend std::array<unsigned char, kCdxPageSize> EncodePage(const CdxNode& node);
   void Recount();
+  // Works out what our packing keeps of each key (dup_, trail_, storedBytes_).
+  // A decoded leaf leaves it for its first edit or encoding: a walk never needs it.
+  void Pack() const;
 
   int keyLength_ = 0;
   char fill_ = ' ';
-  std::string keys_;                // size() * keyLength_ bytes
-  std::vector<uint32_t> recnos_;    //
-  std::vector<uint32_t> children_;  // branch pages
-  std::vector<uint8_t> dup_;        // leaf: bytes shared with the previous key
-  std::vector<uint8_t> trail_;      // leaf: trailing fill bytes dropped
-  int storedBytes_ = 0;             // leaf: key bytes the packing stores
-  uint32_t maxRecno_ = 0;           // leaf: decides the entry width
+  std::string keys_;                    // size() * keyLength_ bytes
+  std::vector<uint32_t> recnos_;        //
+  std::vector<uint32_t> children_;      // branch pages
+  mutable std::vector<uint8_t> dup_;    // leaf: bytes shared with the previous key
+  mutable std::vector<uint8_t> trail_;  // leaf: trailing fill bytes dropped
+  mutable int storedBytes_ = 0;         // leaf: key bytes the packing stores
+  mutable bool packed_ = true;          // the three above are up to date
+  uint32_t maxRecno_ = 0;               // leaf: decides the entry width
 };
 
 using CdxPageBytes = std::array<unsigned char, kCdxPageSize>;
 
 // Decodes a page for a tag of `keyLength` bytes whose leaves drop `fill`.
-// Returns the reason when the page is not a valid node.
+// Returns the reason when the page is not a valid node; with `requireOrder`,
+// also when its entries are not in ascending (key, record) order.
 std::optional<std::string> DecodePage(const CdxPageBytes& page, int keyLength, char fill,
-                                      CdxNode& out);
+                                      CdxNode& out, bool requireOrder = false);
+// The same over the kCdxPageSize bytes at `page`.
+std::optional<std::string> DecodePage(const unsigned char* page, int keyLength, char fill,
+                                      CdxNode& out, bool requireOrder = false);
 
 // Encodes a node; a leaf must fit and a branch must not exceed its capacity.
 CdxPageBytes EncodePage(const CdxNode& node);

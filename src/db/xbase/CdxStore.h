@@ -198,7 +198,9 @@ class CdxStore {
   TagInfo ReadTagHeader(const std::string& name, uint32_t offset);
   char InferFill(const TagInfo& probe);
 
-  void ReadPage(uint32_t offset, CdxPageBytes& out);
+  // The bytes of the page at `offset`: inside a read block, or read into `scratch`.
+  const unsigned char* PageBytes(uint32_t offset, CdxPageBytes& scratch);
+  void PrefetchPage(uint32_t offset) const;
 
   std::vector<std::unique_ptr<Cached>> pages_;  // by page number (offset / 512)
   // Pages not decoded yet are read in blocks: a walk reads each block once
@@ -206,8 +208,12 @@ class CdxStore {
   // and goes when one of its pages is released (its disk bytes may change).
   static constexpr uint32_t kReadBlock = 64 * 1024;
   static constexpr std::size_t kReadBlocksKept = 128;
-  std::unordered_map<uint32_t, std::vector<unsigned char>> blocks_;  // by offset / kReadBlock
-  std::vector<uint32_t> blockOrder_;                                 // oldest first
+  struct ReadBlock {
+    std::unique_ptr<unsigned char[]> data;
+    std::size_t size = 0;
+  };
+  std::unordered_map<uint32_t, ReadBlock> blocks_;  // by offset / kReadBlock
+  std::vector<uint32_t> blockOrder_;                // oldest first
 };
 
 // The tag at `tag`; cau::Error when there is none.

@@ -194,8 +194,17 @@ std::string FormatNumeric(double value, int length, int decimals) {
 
 // ---- field values ----
 
-Value DecodeField(const DbfField& field, std::string_view b) {
+Value DecodeField(const DbfField& field, std::string_view bytes) {
   Value v;
+  DecodeField(field, bytes, v);
+  return v;
+}
+
+void DecodeField(const DbfField& field, std::string_view b, Value& v) {
+  v.text.clear();  // keeps its buffer for the next character field
+  v.number = 0;
+  v.julian = 0;
+  v.logical = false;
   switch (field.type) {
     case 'N':
     case 'F': {
@@ -246,7 +255,6 @@ Value DecodeField(const DbfField& field, std::string_view b) {
       v.text.assign(b);
       break;
   }
-  return v;
 }
 
 std::string EncodeField(const DbfField& f, const Value& v) {
@@ -466,8 +474,7 @@ void DbfFile::ParseHeader(const std::string& h, uint64_t fileSize) {
                   std::to_string(need) + " bytes), o arquivo tem " + std::to_string(fileSize) +
                   " bytes");
   }
-  chunkRecords_ = std::max<uint32_t>(1, kChunkBytes / uint32_t(recordLength_));
-  chunks_.assign((recordCount_ + chunkRecords_ - 1) / chunkRecords_, std::string());
+  cache_.Reset(uint64_t(headerLength_), uint32_t(recordLength_));
 }
 
 bool DbfFile::hasMemoFields() const {
@@ -508,46 +515,32 @@ void DbfFile::RefreshCount() {
                                 " registros, mais do que o arquivo contém");
   }
   recordCount_ = count;
-  chunks_.resize((recordCount_ + chunkRecords_ - 1) / chunkRecords_);
-  if (!chunks_.empty())
-    chunks_.back().clear();  // the last chunk may have grown
+  cache_.Truncate(count);  // fewer records: what was past them is gone
 }
 
 void DbfFile::DropCache() {
-  for (auto& c : chunks_)
-    std::string().swap(c);
+  cache_.Drop();
 }
 
 void DbfFile::ReadRecord(uint32_t recno, std::string& out) const {
   if (recno < 1 || recno > recordCount_) {
     throw Error(path() + ": registro " + std::to_string(recno) + " inexistente");
   }
-  std::size_t len = std::size_t(recordLength_);
-  const std::string& c = Chunk((recno - 1) / chunkRecords_);
-  std::size_t at = std::size_t((recno - 1) % chunkRecords_) * len;
-  out.assign(c, at, len);
-}
-
-const std::string& DbfFile::Chunk(uint32_t chunk) const {
-  std::string& c = chunks_[chunk];
-  if (c.empty()) {
-    std::size_t len = std::size_t(recordLength_);
-    uint32_t first = chunk * chunkRecords_ + 1;
-    uint32_t n = std::min(chunkRecords_, recordCount_ - first + 1);
-    c.resize(std::size_t(n) * len);
-    file_.ReadExact(uint64_t(headerLength_) + uint64_t(first - 1) * len, c.data(), c.size());
-  }
-  return c;
+  const char* bytes = cache_.Record(file_, recno, recordCount_);
+  if (out.size() == std::size_t(recordLength_))  // the usual case: over the previous record
+    std::memcpy(out.data(), bytes, out.size());
+  else
+    out.assign(bytes, std::size_t(recordLength_));
 }
 
 void DbfFile::Prefetch(uint32_t recno) const {
   if (recno < 1 || recno > recordCount_)
     return;
-  const std::string& c = Chunk((recno - 1) / chunkRecords_);
-  const char* p = c.data() + std::size_t((recno - 1) % chunkRecords_) * std::size_t(recordLength_);
-  for (int at = 0; at < recordLength_; at += 64)
-    __builtin_prefetch(p + at);
-  __builtin_prefetch(p + recordLength_ - 1);
+  const char* p = cache_.Record(file_, recno, recordCount_);
+  // Each cache line of the record once.
+  const char* line = p - (reinterpret_cast<std::uintptr_t>(p) & 63);
+  for (; line < p + recordLength_; line += 64)
+    __builtin_prefetch(line);
 }
 
 void DbfFile::WriteRecord(uint32_t recno, std::string_view bytes) {
@@ -556,9 +549,7 @@ void DbfFile::WriteRecord(uint32_t recno, std::string_view bytes) {
   }
   std::size_t len = std::size_t(recordLength_);
   file_.WriteAt(uint64_t(headerLength_) + uint64_t(recno - 1) * len, bytes);
-  std::string& c = chunks_[(recno - 1) / chunkRecords_];
-  if (!c.empty())
-    c.replace(std::size_t((recno - 1) % chunkRecords_) * len, len, bytes);
+  cache_.Written(recno, bytes);
 }
 
 void DbfFile::AssignAutoincrement(std::string& bytes) {
@@ -586,11 +577,7 @@ uint32_t DbfFile::AppendRecord(std::string_view bytes) {
   out.push_back('\x1A');
   file_.WriteAt(uint64_t(headerLength_) + uint64_t(recordCount_) * uint64_t(recordLength_), out);
   recordCount_ = recno;
-  if ((recno - 1) / chunkRecords_ >= chunks_.size())
-    chunks_.emplace_back();
-  std::string& c = chunks_.back();
-  if (!c.empty())
-    c += bytes;
+  cache_.Appended(recno, bytes);
   WriteHeaderDateAndCount();
   return recno;
 }

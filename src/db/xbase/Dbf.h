@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "db/xbase/RecordCache.h"
 #include "db/xbase/TableFile.h"
 #include "db/xbase/Value.h"
 
@@ -92,7 +93,7 @@ class DbfFile {
   // Reads record `recno` (1-based) into `out` (recordLength bytes).
   void ReadRecord(uint32_t recno, std::string& out) const;
   // Record `recno` will be read soon (a walk in tag order knows the records
-  // ahead): its chunk is read now and its bytes brought towards the processor.
+  // ahead): its block is read now and its bytes brought towards the processor.
   void Prefetch(uint32_t recno) const;
   void WriteRecord(uint32_t recno, std::string_view bytes);
   // Gives the autoincrement fields of a new record their values and moves
@@ -113,8 +114,6 @@ class DbfFile {
   DbfFile() = default;
   void ParseHeader(const std::string& image, uint64_t fileSize);
   void WriteHeaderDateAndCount();
-  // The records of chunk `chunk`, read on first use.
-  const std::string& Chunk(uint32_t chunk) const;
 
   TableFile file_;
   uint8_t version_ = 0;
@@ -127,14 +126,13 @@ class DbfFile {
   std::vector<DbfField> fields_;
   std::vector<int> descriptorOffsets_;  // header offset of each field's descriptor
 
-  // Read cache: whole chunks of records, refilled on demand, kept in step with writes.
-  static constexpr uint32_t kChunkBytes = 64 * 1024;
-  uint32_t chunkRecords_ = 1;
-  mutable std::vector<std::string> chunks_;
+  mutable RecordCache cache_;  // records read so far, kept in step with writes
 };
 
 // Field bytes <-> values. Character bytes stay raw Windows-1252.
 Value DecodeField(const DbfField& field, std::string_view bytes);
+// The same into `out`, whose text buffer is reused: no allocation once it is large enough.
+void DecodeField(const DbfField& field, std::string_view bytes, Value& out);
 bool FieldIsNull(const DbfFile& dbf, const DbfField& field, std::string_view record);
 void SetFieldNull(const DbfFile& dbf, const DbfField& field, std::string& record, bool null);
 

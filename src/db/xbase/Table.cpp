@@ -22,6 +22,12 @@ bool StartsWith(std::string_view s, std::string_view prefix) {
 }  // namespace
 
 Value RecordImage::Field(int index) const {
+  Value v;
+  Field(index, v);
+  return v;
+}
+
+void RecordImage::Field(int index, Value& out) const {
   const DbfField& f = dbf_.fields()[std::size_t(index)];
   std::string_view bytes = bytes_.substr(std::size_t(f.offset), std::size_t(f.length));
   if (f.varBit >= 0 && dbf_.nullFlagsField() >= 0) {
@@ -33,7 +39,7 @@ Value RecordImage::Field(int index) const {
       bytes = bytes.substr(0, std::min<std::size_t>(n, bytes.size() - 1));
     }
   }
-  return DecodeField(f, bytes);
+  DecodeField(f, bytes, out);
 }
 
 // ---- opening ----

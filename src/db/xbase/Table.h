@@ -35,6 +35,7 @@ class RecordImage : public ExprRecord {
   RecordImage(const DbfFile& dbf, std::string_view bytes, uint32_t recno)
       : dbf_(dbf), bytes_(bytes), recno_(recno) {}
   Value Field(int index) const override;
+  void Field(int index, Value& out) const;  // reuses out's text buffer
   bool Deleted() const override { return !bytes_.empty() && bytes_[0] == '*'; }
   uint32_t RecNo() const override { return recno_; }
   std::string_view bytes() const { return bytes_; }
@@ -133,6 +134,9 @@ class Table {
   std::string_view RawRecord() const { return record_; }
   std::string_view RawField(int index) const;
   Value FieldValue(int index) const { return current().Field(index); }
+  // The same into `out`: a caller reading many records reuses its values'
+  // text buffers instead of allocating one per character field.
+  void FieldValue(int index, Value& out) const { current().Field(index, out); }
   bool IsNull(int index) const;
   bool Deleted() const { return !record_.empty() && record_[0] == '*'; }
   std::string MemoText(int index) const;  // raw bytes; empty memo = ""

@@ -144,5 +144,39 @@ TEST(CdxPage, DamagedPagesAreRefused) {
   EXPECT_TRUE(DecodePage(b, 2, ' ', out).has_value());
 }
 
+// Decoding checks the order of a leaf from the bytes the keys share; it must
+// agree with a plain comparison of every neighbour pair, in both orders.
+TEST(CdxPage, LeafOrderIsCheckedLikeAPlainComparison) {
+  const std::string lowTail("A\x01 ", 3);
+  struct Case {
+    const char* what;
+    char fill;
+    CdxEntry a, b;
+  } cases[] = {
+      {"first byte differs", ' ', {"A  ", 1, 0}, {"B  ", 2, 0}},
+      {"differs after a shared part", ' ', {"ABC", 5, 0}, {"ABD", 1, 0}},
+      {"same key, records decide", ' ', {"AB ", 3, 0}, {"AB ", 4, 0}},
+      {"fill against a lower byte", ' ', {lowTail, 1, 0}, {"A  ", 1, 0}},
+      {"fill against a higher byte", ' ', {"A  ", 1, 0}, {"A! ", 1, 0}},
+      {"byte 0x80 and over", ' ', {"A\x7F ", 9, 0}, {"A\x80 ", 2, 0}},
+      {"zero fill, trailing zeros",
+       '\0',
+       {std::string("A\0\0", 3), 2, 0},
+       {std::string("A\0\x01", 3), 1, 0}},
+  };
+  for (const auto& c : cases) {
+    for (bool swapped : {false, true}) {
+      const CdxEntry& first = swapped ? c.b : c.a;
+      const CdxEntry& second = swapped ? c.a : c.b;
+      const auto page =
+          EncodePage(RootLeaf(3, c.fill, {{std::string(3, '\x01'), 1, 0}, first, second}));
+      CdxNode out;
+      const auto err = DecodePage(page, 3, c.fill, out, true);
+      EXPECT_EQ(err.has_value(), swapped) << c.what;
+      EXPECT_FALSE(DecodePage(page, 3, c.fill, out).has_value()) << c.what;  // order not asked
+    }
+  }
+}
+
 }  // namespace
 }  // namespace cau::xbase

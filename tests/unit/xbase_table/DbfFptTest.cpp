@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 
 #include "TempDir.h"
@@ -81,6 +82,22 @@ TEST(Dbf, FieldValuesRoundTrip) {
   const DbfField& price = back->fields()[8];
   EXPECT_EQ(std::string_view(rec).substr(std::size_t(price.offset), 8),
             std::string_view("\xD8\xF0\x04\x00\x00\x00\x00\x00", 8));
+
+  // One value reused over every field, in both directions, reads what a fresh one does.
+  Value reused = Value{ValueType::Logical, std::string(300, 'x'), 9, 9, true};
+  const int n = int(back->fields().size());
+  for (int k = 0; k < 2 * n; ++k) {
+    const int i = k < n ? k : 2 * n - 1 - k;
+    const DbfField& f = back->fields()[std::size_t(i)];
+    const auto bytes = std::string_view(rec).substr(std::size_t(f.offset), std::size_t(f.length));
+    DecodeField(f, bytes, reused);
+    const Value fresh = field(i);
+    EXPECT_EQ(reused.type, fresh.type) << f.name;
+    EXPECT_EQ(reused.text, fresh.text) << f.name;
+    EXPECT_EQ(std::memcmp(&reused.number, &fresh.number, sizeof(double)), 0) << f.name;
+    EXPECT_EQ(reused.julian, fresh.julian) << f.name;
+    EXPECT_EQ(reused.logical, fresh.logical) << f.name;
+  }
 }
 
 TEST(Dbf, NumericFormatting) {

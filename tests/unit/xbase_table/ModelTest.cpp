@@ -136,6 +136,7 @@ void Compare(Table& t, const std::vector<Rec>& m, const char* when) {
     t.Go(i + 1);
     ASSERT_EQ(t.MemoText(kObs), m[i].memo) << "record " << i + 1;
     ASSERT_EQ(t.Deleted(), m[i].deleted) << "record " << i + 1;
+    ASSERT_EQ(t.RawField(kChave), Pad(m[i].chave, 100)) << "record " << i + 1;
   }
 }
 

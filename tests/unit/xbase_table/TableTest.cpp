@@ -173,6 +173,49 @@ TEST_F(TableTest, IndexPagesOfAppendsInARowGoAtTheNextMoveOrFlush) {
   EXPECT_EQ(Walk(*other, "PRIMARYKEY").size(), 301u);
 }
 
+// A reader holding the last records in its cache sees what another program
+// appended after them, byte for byte.
+TEST_F(TableTest, ReaderSeesRecordsAppendedByAnotherProgram) {
+  auto writer = Table::Open(path);
+  for (int i = 1; i <= 10; ++i)
+    Add(*writer, i, 1, "k" + std::to_string(i), "N" + std::to_string(i), i);
+  writer->Flush();
+  auto reader = Table::Open(path, Table::Options{.readOnly = true});
+  reader->GoBottom();
+  ASSERT_EQ(reader->RecNo(), 10u);
+  for (int i = 11; i <= 1000; ++i)  // past the records the reader holds, several times over
+    Add(*writer, i, 1, "k" + std::to_string(i), "N" + std::to_string(i), i);
+  writer->Flush();
+
+  reader->GoBottom();
+  EXPECT_EQ(reader->RecNo(), 1000u);
+  for (uint32_t r = 1; r <= 1000; ++r) {
+    reader->Go(r);
+    ASSERT_EQ(reader->RawField(kChave).substr(0, 6),
+              ("k" + std::to_string(r) + "     ").substr(0, 6))
+        << r;
+  }
+}
+
+// The host may cut the file short while we read it: records we no longer
+// find give an error naming the file; those already read stay readable.
+TEST_F(TableTest, FileCutShortUnderAReaderGivesAnError) {
+  {
+    auto writer = Table::Open(path);
+    for (int i = 1; i <= 1000; ++i)
+      Add(*writer, i, 1, "k" + std::to_string(i), "N", i);
+    writer->Close();
+  }
+  auto reader = Table::Open(path, Table::Options{.readOnly = true});
+  reader->Go(5);
+  const auto size = fs::file_size(path);
+  fs::resize_file(path, size - 900 * std::size_t(reader->dbf().recordLength()));
+  EXPECT_THROW(reader->Go(950), FileError);
+  reader->Go(6);  // held since the first read
+  EXPECT_EQ(reader->RawField(kChave).substr(0, 3), "k6 ");
+  EXPECT_THROW(reader->GoTop(), FileError);  // the header now counts more than the file holds
+}
+
 TEST_F(TableTest, EmptyTableIsEofWithABlankRecord) {
   auto t = Table::Open(path);
   t->SelectTag(t->FindTag("PRIMARYKEY"));
