@@ -572,11 +572,15 @@ void Table::Commit(bool isNew) {
     }
   }
 
-  // Memo blocks first, so the record never points at blocks not yet written.
+  // Memo blocks first, in fresh blocks, so the record never points at blocks
+  // not yet written and its old memo stays whole until the record points
+  // elsewhere. A memo whose text did not change keeps its blocks.
   for (auto& [index, text] : pendingMemos_) {
     const DbfField& f = fields()[std::size_t(index)];
     uint32_t old = isNew ? 0 : MemoPointer(index, disk_);
-    uint32_t block = fpt_->Write(old, text);
+    // Reading the old text also refuses to write over a damaged pointer.
+    const bool same = old == 0 ? text.empty() : fpt_->Read(old) == text;
+    uint32_t block = same ? old : fpt_->Write(text);
     image.replace(std::size_t(f.offset), std::size_t(f.length), EncodeMemoPointer(block, f.length));
   }
   if (isNew) {

@@ -2,9 +2,10 @@
 // a current record, moves in record or tag order, and writes that keep
 // every tag exact.
 //
-// Write order: memo blocks, then the record, then the header's count
-// (append); index pages last, at the next move, Flush or Close. A crash
-// leaves at worst a stale index, never a record pointing at garbage.
+// Write order: memo blocks (always fresh ones, never over the old text),
+// then the record, then the header's count (append); index pages last, at
+// the next move, Flush or Close. A crash leaves at worst a stale index,
+// never a record pointing at garbage.
 #pragma once
 
 #include <cstdint>

@@ -214,6 +214,32 @@ TEST_F(TableTest, MemosGrowShrinkAndSurviveReopen) {
   EXPECT_EQ(Problems(path), "");
 }
 
+// A rewrite never touches the blocks the record on disk points at: a crash
+// before the record is written leaves it with its old text whole. Setting
+// the same text again writes no block at all.
+TEST_F(TableTest, MemoRewriteLeavesTheOldBlocksWhole) {
+  auto t = Table::Open(path);
+  Add(*t, 1, 1, "a", "A", 1);
+  t->Go(1);
+  t->SetMemo(kObs, std::string(100, 'o'));
+  t->Flush();
+  const std::string before = ReadAll(dir / "PROCESSO.FPT");
+  const uint32_t oldBlock = DecodeMemoPointer(t->RawField(kObs));
+  t->SetMemo(kObs, std::string(90, 'n'));  // would fit the old blocks
+  t->Flush();
+  const std::string after = ReadAll(dir / "PROCESSO.FPT");
+  const uint32_t newBlock = DecodeMemoPointer(t->RawField(kObs));
+  EXPECT_GT(newBlock, oldBlock);
+  ASSERT_GT(after.size(), before.size());
+  EXPECT_EQ(after.compare(512, before.size() - 512, before, 512), 0);  // every old block as it was
+  t->SetMemo(kObs, std::string(90, 'n'));
+  t->Flush();
+  EXPECT_EQ(ReadAll(dir / "PROCESSO.FPT"), after);
+  EXPECT_EQ(DecodeMemoPointer(t->RawField(kObs)), newBlock);
+  t->Close();
+  EXPECT_EQ(Problems(path), "");
+}
+
 TEST_F(TableTest, CandidateDuplicatesAreRefusedBeforeAnyByteIsWritten) {
   auto t = Table::Open(path);
   Add(*t, 1, 1, "a", "A", 1);
