@@ -16,7 +16,7 @@ using Clock = std::chrono::steady_clock;
 KillResult RunAndKill(std::vector<std::string> args,
                       const std::vector<std::pair<std::string, std::string>>& env,
                       const fs::path& dir, std::chrono::microseconds killAfter,
-                      std::chrono::seconds limit) {
+                      const std::function<bool()>& armed, std::chrono::seconds limit) {
   const fs::path outFile = dir / ("killrun-" + std::to_string(::getpid()) + ".txt");
   std::vector<char*> argv;
   for (auto& a : args)
@@ -38,17 +38,22 @@ KillResult RunAndKill(std::vector<std::string> args,
   if (pid < 0)
     return r;
   int raw = 0;
-  const auto killAt = killAfter.count() > 0 ? start + killAfter : start + limit;
   const auto giveUp = start + limit;
+  bool waitingForArm = killAfter.count() > 0 && armed;
+  auto killAt = killAfter.count() > 0 && !armed ? start + killAfter : giveUp;
   bool done = false;
-  // Coarse waits until shortly before the moment, then a precise sleep.
-  while (!done && Clock::now() + std::chrono::milliseconds(3) < killAt) {
+  // Short waits until shortly before the moment, then a precise sleep.
+  while (!done && Clock::now() + std::chrono::milliseconds(1) < killAt) {
     done = ::waitpid(pid, &raw, WNOHANG) == pid;
+    if (!done && waitingForArm && armed()) {
+      waitingForArm = false;
+      killAt = std::min(giveUp, Clock::now() + killAfter);
+    }
     if (!done)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   if (!done) {
-    std::this_thread::sleep_until(std::min(killAt, giveUp));
+    std::this_thread::sleep_until(killAt);
     ::kill(pid, SIGKILL);  // harmless when it has just ended: it waits to be reaped
     ::waitpid(pid, &raw, 0);
   }
@@ -62,10 +67,11 @@ KillResult RunAndKill(std::vector<std::string> args,
 
 KillResult RunProgramAndKill(const HostRun& host, const Pushsim& sim,
                              const std::vector<std::pair<std::string, std::string>>& env,
-                             std::chrono::microseconds killAfter) {
+                             std::chrono::microseconds killAfter,
+                             const std::function<bool()>& armed) {
   return RunAndKill(
       {(host.Host() / "VuzaZoz").string(), "-CONSOLE", "-AUTOSTART", "-URL", sim.Url()}, env,
-      host.Root(), killAfter);
+      host.Root(), killAfter, armed);
 }
 
 }  // namespace cau::test

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,16 +24,19 @@ struct KillResult {
 
 // Runs args[0] with `args` and `env` added to the environment (stdin from
 // /dev/null, output to a file under `dir`). With `killAfter` above zero it
-// sends SIGKILL at that time from the start unless the process ended
-// before; in any case it is killed at `limit`.
+// sends SIGKILL that long after the start, or, when `armed` is given, after
+// `armed` (asked every few hundred microseconds) first returns true, unless
+// the process ended before; in any case it is killed at `limit`.
 KillResult RunAndKill(std::vector<std::string> args,
                       const std::vector<std::pair<std::string, std::string>>& env,
                       const std::filesystem::path& dir, std::chrono::microseconds killAfter,
+                      const std::function<bool()>& armed = {},
                       std::chrono::seconds limit = std::chrono::seconds(300));
 
 // The program of `host` as HostRun::Run starts it, through RunAndKill.
 KillResult RunProgramAndKill(const HostRun& host, const Pushsim& sim,
                              const std::vector<std::pair<std::string, std::string>>& env,
-                             std::chrono::microseconds killAfter);
+                             std::chrono::microseconds killAfter,
+                             const std::function<bool()>& armed = {});
 
 }  // namespace cau::test
