@@ -1,5 +1,7 @@
 #include "db/xbase/Fpt.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "config/Errors.h"
@@ -11,6 +13,7 @@ namespace {
 constexpr uint32_t kHeaderSize = 512;
 constexpr uint32_t kTextBlock = 1;
 constexpr uint32_t kMaxMemo = 64u << 20;  // sanity bound for a single memo
+constexpr uint32_t kMaxSkip = 1u << 20;   // blocks a write may leave unused, in bytes
 
 }  // namespace
 
@@ -135,7 +138,7 @@ std::string FptFile::Read(uint32_t block) const {
   return data;
 }
 
-uint32_t FptFile::Write(std::string_view data) {
+uint32_t FptFile::Write(std::string_view data, const std::function<bool(uint32_t)>& acceptable) {
   if (data.empty())
     return 0;
   if (data.size() > kMaxMemo)
@@ -164,6 +167,15 @@ uint32_t FptFile::Write(std::string_view data) {
   // program's memo, or blocks whose header update a crash cut off.
   if (at < endBlock)
     at = uint32_t(endBlock);
+  if (acceptable) {
+    const uint32_t reach = std::max<uint32_t>(1, kMaxSkip / blockSize_);
+    for (uint32_t b = at; b - at < reach && b < UINT32_MAX - need; ++b) {
+      if (acceptable(b)) {
+        at = b;
+        break;
+      }
+    }
+  }
   image.resize(std::size_t(need) * blockSize_, '\0');
   file_.WriteAt(uint64_t(at) * blockSize_, image);
   nextFree_ = at + need;

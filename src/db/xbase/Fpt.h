@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,7 +40,10 @@ class FptFile {
   // pointing at a mix of both. The old blocks become unused space, as the
   // host's own program leaves them. Order: blocks, then the header's next
   // free block; the caller writes the record last.
-  uint32_t Write(std::string_view data);
+  // `acceptable`, when given, may turn down a first block: the memo then
+  // goes a little further on (the blocks skipped stay unused), to the first
+  // one it accepts within a short distance, else to the first free one.
+  uint32_t Write(std::string_view data, const std::function<bool(uint32_t)>& acceptable = {});
 
   // Every block a memo occupies: [first, first + count). 0 count for empty.
   uint32_t BlocksOf(uint32_t length) const {

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -172,6 +173,8 @@ class Table {
   void FromCursor();
   void ReadAhead();
   uint32_t MemoPointer(int index, std::string_view record) const;
+  std::function<bool(uint32_t)> SurvivesACut(uint32_t recno, const DbfField& field,
+                                             const std::string& onDisk) const;
 
   std::filesystem::path path_;
   Options options_;

@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "db/xbase/TableFile.h"
+
 namespace cau::xbase {
 
 namespace {
-
-constexpr uint64_t kPage = 4096;
 
 struct CutPlan {
   int log = -1;
@@ -60,7 +60,7 @@ std::size_t BytesBeforeCut(std::string_view path, uint64_t offset, std::size_t s
   }
   if (n != plan.cutAt)
     return size;
-  const uint64_t boundary = (offset / kPage + 1) * kPage;
+  const uint64_t boundary = (offset / kUncutBlock + 1) * kUncutBlock;
   if (plan.torn && offset + size > boundary)
     return std::size_t(boundary - offset);
   return 0;
