@@ -15,11 +15,10 @@
 // The kills aim at the import: at writes the uninterrupted run made between
 // its first and its last movement request, memo writes half of the time.
 // Odd seeds send SIGKILL from outside shortly after the run reaches such a
-// write (as its write log shows); even seeds
-// let the engine's cut hook kill the process at such a write, and every
-// other one of those tears a write that crosses a page boundary, as a kill
-// inside a large write can. Each trial's seed is printed;
-// CAU_CRASH_SEED=S replays one.
+// write (as its write log shows); even seeds let the engine's cut hook kill
+// the process at such a write, and every other one of those tears a write
+// that crosses a page boundary, as a kill inside a large write can. Each
+// trial's seed is printed; CAU_CRASH_SEED=S replays one.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -28,7 +27,6 @@
 #include <functional>
 #include <iostream>
 #include <map>
-#include <memory>
 #include <random>
 #include <regex>
 #include <set>
@@ -301,6 +299,7 @@ std::string CrashRecovery::refLastId_;
 std::set<std::string> CrashRecovery::unstable_;
 
 TEST_F(CrashRecovery, CRASH_TEST) {
+  ASSERT_FALSE(importWrites_.empty()) << "no uninterrupted run to compare with";
   std::vector<uint64_t> seeds;
   if (const char* one = std::getenv("CAU_CRASH_SEED")) {
     seeds.push_back(std::strtoull(one, nullptr, 10));
