@@ -56,7 +56,7 @@ class TableSink {
   void Logical(const char* field, bool b) { Put(field, Value{ValueType::Logical, {}, 0, 0, b}); }
   void Memo(const char* field, const std::string& utf8) {
     const xbase::DbfField& f = Field(field);
-    uint32_t block = fpt_->Write(0, text::ToCp1252(utf8));
+    uint32_t block = fpt_->Write(text::ToCp1252(utf8));
     record_.replace(std::size_t(f.offset), std::size_t(f.length),
                     xbase::EncodeMemoPointer(block, f.length));
   }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "config/Errors.h"
+#include "db/xbase/WriteCut.h"
 
 namespace cau::xbase {
 
@@ -40,15 +41,19 @@ void CdxStore::ReadAt(uint64_t offset, unsigned char* buf, std::size_t n) const 
 }
 
 void CdxStore::WriteAt(uint64_t offset, const unsigned char* buf, std::size_t n) const {
+  const std::size_t size = BytesBeforeCut(path.native(), offset, n);
   std::size_t done = 0;
-  while (done < n) {
-    const ssize_t put = ::pwrite(fd.get(), buf + done, n - done, static_cast<off_t>(offset + done));
+  while (done < size) {
+    const ssize_t put =
+        ::pwrite(fd.get(), buf + done, size - done, static_cast<off_t>(offset + done));
     if (put < 0 && errno == EINTR)
       continue;
     if (put <= 0)
       IoError("falha de gravação");
     done += static_cast<std::size_t>(put);
   }
+  if (size < n)
+    CutNow();
 }
 
 uint32_t CdxStore::DiskCounter() const {

@@ -1,5 +1,7 @@
 #include "db/xbase/Fpt.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "config/Errors.h"
@@ -11,6 +13,7 @@ namespace {
 constexpr uint32_t kHeaderSize = 512;
 constexpr uint32_t kTextBlock = 1;
 constexpr uint32_t kMaxMemo = 64u << 20;  // sanity bound for a single memo
+constexpr uint32_t kMaxSkip = 1u << 20;   // blocks a write may leave unused, in bytes
 
 }  // namespace
 
@@ -105,9 +108,11 @@ uint32_t FptFile::LengthAt(uint32_t block) const {
     for (uint64_t pos = at; pos < size && pos - at <= kMaxMemo; pos += blockSize_) {
       std::size_t n = file_.ReadAt(pos, buf.data(), buf.size());
       auto end = std::string_view(buf.data(), n).find('\x1A');
-      if (end != std::string_view::npos) return uint32_t(pos - at + end);
+      if (end != std::string_view::npos)
+        return uint32_t(pos - at + end);
     }
-    if (size - at > kMaxMemo) throw FileError(p, p + ": memo sem marca de fim");
+    if (size - at > kMaxMemo)
+      throw FileError(p, p + ": memo sem marca de fim");
     return uint32_t(size - at);
   }
   if (block < (kHeaderSize + blockSize_ - 1) / blockSize_ || at + 8 > size) {
@@ -133,7 +138,7 @@ std::string FptFile::Read(uint32_t block) const {
   return data;
 }
 
-uint32_t FptFile::Write(uint32_t oldBlock, std::string_view data) {
+uint32_t FptFile::Write(std::string_view data, const std::function<bool(uint32_t)>& acceptable) {
   if (data.empty())
     return 0;
   if (data.size() > kMaxMemo)
@@ -152,23 +157,25 @@ uint32_t FptFile::Write(uint32_t oldBlock, std::string_view data) {
     image.append(data);
   }
   uint32_t need = BlocksOf(uint32_t(data.size()));
-  if (oldBlock != 0 && !dbt_) {
-    uint32_t oldLength = LengthAt(oldBlock);
-    if (need <= BlocksOf(oldLength)) {
-      // Zero the rest of what the new text leaves of its last block.
-      image.resize(std::size_t(need) * blockSize_, '\0');
-      file_.WriteAt(uint64_t(oldBlock) * blockSize_, image);
-      return oldBlock;
-    }
-  }
   // Re-read the next free block: another program may have appended a memo.
   char h[4];
   file_.ReadExact(0, h, 4);
   uint32_t at = dbt_ ? GetLe32(h) : GetBe32(h);
   uint64_t size = file_.Size();
   uint64_t endBlock = (size + blockSize_ - 1) / blockSize_;
+  // Never write below the end of the file: past a stale pointer lie another
+  // program's memo, or blocks whose header update a crash cut off.
   if (at < endBlock)
-    at = uint32_t(endBlock);  // never overwrite bytes past a stale pointer
+    at = uint32_t(endBlock);
+  if (acceptable) {
+    const uint32_t reach = std::max<uint32_t>(1, kMaxSkip / blockSize_);
+    for (uint32_t b = at; b - at < reach && b < UINT32_MAX - need; ++b) {
+      if (acceptable(b)) {
+        at = b;
+        break;
+      }
+    }
+  }
   image.resize(std::size_t(need) * blockSize_, '\0');
   file_.WriteAt(uint64_t(at) * blockSize_, image);
   nextFree_ = at + need;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -31,10 +32,18 @@ class FptFile {
   // The data of the memo starting at `block` (0 = empty memo). Throws
   // FileError for a block outside the file or a length that runs past it.
   std::string Read(uint32_t block) const;
-  // Stores `data` as a text memo replacing the one at `oldBlock` (0 = none):
-  // in place when it fits the old blocks, else at the end. Returns the block
-  // to put in the record (0 for empty data).
-  uint32_t Write(uint32_t oldBlock, std::string_view data);
+  // Stores `data` as a new text memo in fresh blocks at the end of the file
+  // and returns the block to put in the record (0 for empty data). A memo
+  // that replaces another never overwrites the old blocks, even when it would
+  // fit them: until the record points at the new blocks, the old text must
+  // stay whole, or a crash between the two writes would leave the record
+  // pointing at a mix of both. The old blocks become unused space, as the
+  // host's own program leaves them. Order: blocks, then the header's next
+  // free block; the caller writes the record last.
+  // `acceptable`, when given, may turn down a first block: the memo then
+  // goes a little further on (the blocks skipped stay unused), to the first
+  // one it accepts within a short distance, else to the first free one.
+  uint32_t Write(std::string_view data, const std::function<bool(uint32_t)>& acceptable = {});
 
   // Every block a memo occupies: [first, first + count). 0 count for empty.
   uint32_t BlocksOf(uint32_t length) const {

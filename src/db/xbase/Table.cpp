@@ -545,6 +545,29 @@ void Table::Settle() {
   }
 }
 
+// A record rewrite is one write; a kill can cut it where it crosses a page
+// boundary of the file, leaving the bytes before the boundary new and the
+// rest old. A memo pointer that straddles such a boundary would then read
+// as neither its old nor its new value. For such a field this gives the
+// test that the new memo's first block must pass: cut at the boundary, the
+// pointer still names the old memo or the new one. (A new record needs no
+// such care: until the header counts it, nobody reads it.)
+std::function<bool(uint32_t)> Table::SurvivesACut(uint32_t recno, const DbfField& f,
+                                                  const std::string& onDisk) const {
+  const uint64_t at = uint64_t(dbf_->headerLength()) +
+                      uint64_t(recno - 1) * uint64_t(dbf_->recordLength()) + uint64_t(f.offset);
+  const uint64_t boundary = (at / kUncutBlock + 1) * kUncutBlock;
+  if (boundary >= at + uint64_t(f.length))
+    return nullptr;
+  const std::size_t below = std::size_t(boundary - at);
+  std::string old = onDisk.substr(std::size_t(f.offset), std::size_t(f.length));
+  return [below, old = std::move(old), length = f.length](uint32_t block) {
+    const std::string now = EncodeMemoPointer(block, length);
+    const std::string cut = now.substr(0, below) + old.substr(below);
+    return cut == old || cut == now;
+  };
+}
+
 void Table::Commit(bool isNew) {
   if (readOnly_)
     throw Error(readOnlyReason_);
@@ -578,11 +601,16 @@ void Table::Commit(bool isNew) {
     }
   }
 
-  // Memo blocks first, so the record never points at blocks not yet written.
+  // Memo blocks first, in fresh blocks, so the record never points at blocks
+  // not yet written and its old memo stays whole until the record points
+  // elsewhere. A memo whose text did not change keeps its blocks.
   for (auto& [index, text] : pendingMemos_) {
     const DbfField& f = fields()[std::size_t(index)];
     uint32_t old = isNew ? 0 : MemoPointer(index, disk_);
-    uint32_t block = fpt_->Write(old, text);
+    // Reading the old text also refuses to write over a damaged pointer.
+    const bool same = old == 0 ? text.empty() : fpt_->Read(old) == text;
+    uint32_t block =
+        same ? old : fpt_->Write(text, isNew ? nullptr : SurvivesACut(recno, f, disk_));
     image.replace(std::size_t(f.offset), std::size_t(f.length), EncodeMemoPointer(block, f.length));
   }
   if (isNew) {

@@ -2,13 +2,15 @@
 // a current record, moves in record or tag order, and writes that keep
 // every tag exact.
 //
-// Write order: memo blocks, then the record, then the header's count
-// (append); index pages last, at the next move, Flush or Close. A crash
-// leaves at worst a stale index, never a record pointing at garbage.
+// Write order: memo blocks (always fresh ones, never over the old text),
+// then the record, then the header's count (append); index pages last, at
+// the next move, Flush or Close. A crash leaves at worst a stale index,
+// never a record pointing at garbage.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -175,6 +177,8 @@ class Table {
   void FromCursor();
   void ReadAhead();
   uint32_t MemoPointer(int index, std::string_view record) const;
+  std::function<bool(uint32_t)> SurvivesACut(uint32_t recno, const DbfField& field,
+                                             const std::string& onDisk) const;
 
   std::filesystem::path path_;
   Options options_;

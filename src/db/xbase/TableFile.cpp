@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "config/Errors.h"
+#include "db/xbase/WriteCut.h"
 
 namespace cau::xbase {
 
@@ -114,9 +115,10 @@ void TableFile::ReadExact(uint64_t offset, char* out, std::size_t size) const {
 void TableFile::WriteAt(uint64_t offset, std::string_view bytes) {
   if (!writable_)
     throw FileError(path_, path_ + ": aberto somente para leitura");
+  const std::size_t size = BytesBeforeCut(path_, offset, bytes.size());
   std::size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::pwrite(fd_, bytes.data() + done, bytes.size() - done, off_t(offset + done));
+  while (done < size) {
+    ssize_t n = ::pwrite(fd_, bytes.data() + done, size - done, off_t(offset + done));
     if (n < 0) {
       if (errno == EINTR)
         continue;
@@ -124,6 +126,8 @@ void TableFile::WriteAt(uint64_t offset, std::string_view bytes) {
     }
     done += std::size_t(n);
   }
+  if (size < bytes.size())
+    CutNow();
 }
 
 void TableFile::Truncate(uint64_t size) {

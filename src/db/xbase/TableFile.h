@@ -9,6 +9,12 @@
 
 namespace cau::xbase {
 
+// A write that lies within one aligned block of this size reaches the file
+// whole or not at all even when a kill comes during it: the kernel checks
+// for a fatal signal only between the pages of a write. A longer write can
+// be cut at such a boundary.
+inline constexpr uint64_t kUncutBlock = 4096;
+
 class TableFile {
  public:
   TableFile() = default;

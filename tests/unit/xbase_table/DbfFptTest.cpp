@@ -1,5 +1,5 @@
 // The .DBF and .FPT layers on real files: layout of what they write, values
-// back, memo block reuse, and refusal of damaged files without writing.
+// back, memos in fresh blocks, and refusal of damaged files without writing.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -227,38 +227,43 @@ TEST(Dbf, MissingEofMarkerAndTrailingBytesAreTolerated) {
   EXPECT_EQ(ReadAll(dir / "T.DBF").substr(bytes.size() - 4, 9), " abc abc\x1A");
 }
 
-TEST(Fpt, BlocksInPlaceOrAtTheEnd) {
+TEST(Fpt, EveryMemoGoesToFreshBlocksAtTheEnd) {
   TempDir dir;
   auto fpt = FptFile::Create(dir / "T.FPT", 64);
   EXPECT_EQ(ReadAll(dir / "T.FPT"),
             std::string("\0\0\0\x08\0\0\0\x40", 8) + std::string(504, '\0'));
-  EXPECT_EQ(fpt->Write(0, ""), 0u);
-  uint32_t hello = fpt->Write(0, "Hello");
+  EXPECT_EQ(fpt->Write(""), 0u);
+  uint32_t hello = fpt->Write("Hello");
   EXPECT_EQ(hello, 8u);
   EXPECT_EQ(fpt->nextFree(), 9u);
   std::string big(100, 'x');  // 108 bytes: two blocks
-  uint32_t second = fpt->Write(0, big);
-  EXPECT_EQ(second, 9u);
+  EXPECT_EQ(fpt->Write(big), 9u);
   EXPECT_EQ(fpt->nextFree(), 11u);
-  // Shorter or equal in block count: same blocks. Longer: moves to the end.
-  EXPECT_EQ(fpt->Write(second, std::string(120, 'y')), second);
-  EXPECT_EQ(fpt->Write(second, "z"), second);
-  EXPECT_EQ(fpt->Write(hello, std::string(56, 'h')), hello);  // 8 + 56 = 64: fits
-  uint32_t moved = fpt->Write(hello, std::string(57, 'h'));
-  EXPECT_EQ(moved, 11u);
-  EXPECT_EQ(fpt->Read(second), "z");
-  EXPECT_EQ(fpt->Read(moved), std::string(57, 'h'));
+  // A text that would fit the blocks of another still goes to the end, and
+  // the other stays readable (a record may still point at it).
+  EXPECT_EQ(fpt->Write(std::string(56, 'h')), 11u);  // 8 + 56 = 64: one block
+  EXPECT_EQ(fpt->Read(hello), "Hello");
+  EXPECT_EQ(fpt->Read(9), big);
   fpt->Close();
   std::string bytes = ReadAll(dir / "T.FPT");
-  EXPECT_EQ(bytes.size(), 13u * 64);
-  EXPECT_EQ(GetBe32(bytes.data()), 13u);
-  EXPECT_EQ(bytes.substr(512, 13), std::string("\0\0\0\x01\0\0\0\x38", 8) + "hhhhh");
+  EXPECT_EQ(bytes.size(), 12u * 64);
+  EXPECT_EQ(GetBe32(bytes.data()), 12u);
+  EXPECT_EQ(bytes.substr(11 * 64, 13), std::string("\0\0\0\x01\0\0\0\x38", 8) + "hhhhh");
+
+  // A write cut between the blocks and the header leaves a stale next free
+  // block: the next memo goes after the cut-off bytes, not over them.
+  PutBe32(bytes.data(), 11u);
+  WriteAll(dir / "T.FPT", bytes + "partial");
+  auto back = FptFile::Open(dir / "T.FPT", true);
+  EXPECT_EQ(back->Write("after"), 13u);
+  EXPECT_EQ(back->Read(11), std::string(56, 'h'));
+  back->Close();
 }
 
 TEST(Fpt, BadPointersAndHeadersGiveClearErrors) {
   TempDir dir;
   auto fpt = FptFile::Create(dir / "T.FPT", 512);
-  uint32_t b = fpt->Write(0, "text");
+  uint32_t b = fpt->Write("text");
   EXPECT_EQ(b, 1u);
   EXPECT_THROW(fpt->Read(40), FileError);
   EXPECT_EQ(fpt->Read(0), "");
@@ -281,15 +286,15 @@ TEST(Fpt, BadPointersAndHeadersGiveClearErrors) {
 TEST(Fpt, DbaseMemosEndWithTheirMarkAndAlwaysMoveToTheEnd) {
   TempDir dir;
   auto dbt = FptFile::CreateDbt(dir / "T.DBT");
-  uint32_t a = dbt->Write(0, "first");
+  uint32_t a = dbt->Write("first");
   EXPECT_EQ(a, 1u);
-  uint32_t b = dbt->Write(a, "x");  // never in place
+  uint32_t b = dbt->Write("x");
   EXPECT_EQ(b, 2u);
-  EXPECT_EQ(dbt->Write(0, std::string(600, 'y')), 3u);  // 602 bytes: two blocks
+  EXPECT_EQ(dbt->Write(std::string(600, 'y')), 3u);  // 602 bytes: two blocks
   EXPECT_EQ(dbt->nextFree(), 5u);
   EXPECT_EQ(dbt->Read(a), "first");
   EXPECT_EQ(dbt->Read(3), std::string(600, 'y'));
-  EXPECT_THROW(dbt->Write(0, "bad\x1A"), Error);
+  EXPECT_THROW(dbt->Write("bad\x1A"), Error);
   EXPECT_THROW(dbt->Read(9), FileError);
   dbt->Close();
   std::string bytes = ReadAll(dir / "T.DBT");

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 
 #include "TempDir.h"
 #include "config/Errors.h"
@@ -255,6 +256,82 @@ TEST_F(TableTest, MemosGrowShrinkAndSurviveReopen) {
   t->Go(2);
   EXPECT_EQ(t->MemoText(kObs), "other ");
   EXPECT_EQ(Problems(path), "");
+}
+
+// A rewrite never touches the blocks the record on disk points at: a crash
+// before the record is written leaves it with its old text whole. Setting
+// the same text again writes no block at all.
+TEST_F(TableTest, MemoRewriteLeavesTheOldBlocksWhole) {
+  auto t = Table::Open(path);
+  Add(*t, 1, 1, "a", "A", 1);
+  t->Go(1);
+  t->SetMemo(kObs, std::string(100, 'o'));
+  t->Flush();
+  const std::string before = ReadAll(dir / "PROCESSO.FPT");
+  const uint32_t oldBlock = DecodeMemoPointer(t->RawField(kObs));
+  t->SetMemo(kObs, std::string(90, 'n'));  // would fit the old blocks
+  t->Flush();
+  const std::string after = ReadAll(dir / "PROCESSO.FPT");
+  const uint32_t newBlock = DecodeMemoPointer(t->RawField(kObs));
+  EXPECT_GT(newBlock, oldBlock);
+  ASSERT_GT(after.size(), before.size());
+  EXPECT_EQ(after.compare(512, before.size() - 512, before, 512), 0);  // every old block as it was
+  t->SetMemo(kObs, std::string(90, 'n'));
+  t->Flush();
+  EXPECT_EQ(ReadAll(dir / "PROCESSO.FPT"), after);
+  EXPECT_EQ(DecodeMemoPointer(t->RawField(kObs)), newBlock);
+  t->Close();
+  EXPECT_EQ(Problems(path), "");
+}
+
+// A kill can cut a record rewrite where it crosses a 4 KiB boundary of the
+// file. For records whose memo pointer straddles one, every rewrite must
+// leave a pointer that, cut there, still names the old memo or the new one
+// (the new memo's block is chosen so), never a block in between.
+TEST(TableCut, AMemoPointerAcrossAPageBoundarySurvivesACutRewrite) {
+  for (uint8_t version : {kVfp, kFoxPro2}) {
+    SCOPED_TRACE(version == kVfp ? "binary pointers" : "text pointers");
+    TempDir dir;
+    TableSchema s;
+    s.version = version;
+    s.fields = {{"NAME", 'C', 2, 0}, {"OBS", 'M', version == kVfp ? 4 : 10, 0}};
+    const fs::path path = CreateTable(dir.path(), "T", s);
+    auto t = Table::Open(path);
+    const DbfField& obs = t->fields()[1];
+    // The first records whose pointer straddles a boundary, one per cut position.
+    std::map<uint64_t, uint32_t> straddling;  // bytes before the boundary -> record
+    for (uint32_t r = 1; r < 20000 && straddling.size() < 3; ++r) {
+      const uint64_t at = uint64_t(t->dbf().headerLength()) +
+                          uint64_t(r - 1) * uint64_t(t->dbf().recordLength()) +
+                          uint64_t(obs.offset);
+      const uint64_t below = kUncutBlock - at % kUncutBlock;
+      if (below < uint64_t(obs.length))
+        straddling.emplace(below, r);
+    }
+    ASSERT_FALSE(straddling.empty());
+    const uint32_t last =
+        std::max_element(straddling.begin(), straddling.end(), [](auto& a, auto& b) {
+          return a.second < b.second;
+        })->second;
+    for (uint32_t r = 0; r < last; ++r)
+      t->AppendBlank();
+    t->Go(1);
+    t->SetMemo(1, std::string(30000, 'b'));  // the memo file now runs past block 256
+    for (const auto& [below, r] : straddling) {
+      for (std::size_t size : {10u, 700u, 90u, 5000u}) {
+        t->Go(r);
+        const std::string old(t->RawField(1));
+        t->SetMemo(1, std::string(size, char('a' + size % 26)));
+        t->Flush();
+        const std::string now(t->RawField(1));
+        const std::string cut = now.substr(0, below) + old.substr(below);
+        EXPECT_TRUE(cut == old || cut == now) << "record " << r << ", cut after " << below
+                                              << " bytes: '" << old << "' -> '" << now << "'";
+      }
+    }
+    t->Close();
+    EXPECT_EQ(Problems(path), "");
+  }
 }
 
 TEST_F(TableTest, CandidateDuplicatesAreRefusedBeforeAnyByteIsWritten) {
