@@ -484,12 +484,15 @@ void TfrmAtualizaPush::ExecutaPassos() {
     Guarded(&TfrmAtualizaPush::btnAvisosClick);
   }
 
+  countsFresh_ = false;
   Guarded(&TfrmAtualizaPush::btnLogoutClick);
 
   if (!Cancelado) {
     try {
+      // Only a count this logout brought says the server lost cases: after
+      // a failed logout procsAtual is an earlier run's (0 on the first).
       const bool requested = Config && Config->SyncPushRequested();
-      const bool fewer = PushCfg && PushCfg->GetProcsAtual() < QtdCadastrados;
+      const bool fewer = countsFresh_ && PushCfg && PushCfg->GetProcsAtual() < QtdCadastrados;
       if (requested || fewer) {
         AddLog("Necessário realizar a resincronização dos processos.");
         Guarded(&TfrmAtualizaPush::Resincroniza);

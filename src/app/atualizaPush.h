@@ -244,6 +244,9 @@ class TfrmAtualizaPush {
   std::shared_ptr<const Clock> clock_;
   std::unique_ptr<HttpTransport> transport_;
   RunState runState_ = RunState::Idle;
+  // The server's counters were stored by the last logout (set by
+  // MostraContadores); a failed logout leaves procsAtual from an earlier run.
+  bool countsFresh_ = false;
   bool destroyed_ = false;
 };
 

@@ -119,9 +119,9 @@ std::string RowName(const ::testing::TestParamInfo<Row>& info) {
 // once, on the calls that matter most.
 bool InDefaultSuite(const Row& row) {
   static const std::map<std::string, std::string> pick = {
-      {"login", "Http404"},        {"escopoN", "Malformed"},  {"cadastraN", "Closed"},
-      {"consultaN", "Truncated"},  {"historicosN", "Timeout"}, {"descadastraN", "SoapFault"},
-      {"avisosN", "Oversize"},     {"logout", "Http500"},
+      {"login", "Http404"},       {"escopoN", "Malformed"},   {"cadastraN", "Closed"},
+      {"consultaN", "Truncated"}, {"historicosN", "Timeout"}, {"descadastraN", "SoapFault"},
+      {"avisosN", "Oversize"},    {"logout", "Http500"},
   };
   return pick.at(row.op.name) == row.fault.name;
 }
@@ -278,16 +278,15 @@ class FaultMatrix : public ::testing::TestWithParam<Row> {
     dir_ = std::make_unique<test::TempDir>("fault-matrix");
     const fs::path root = dir_->path();
     pristine_ = std::make_unique<HostRun>(
-        root / "pristine", std::vector<std::string>{"--cases", "150", "--scenario",
-                                                    (root / "mkhost.json").string(), "--busy",
-                                                    "105"});
+        root / "pristine",
+        std::vector<std::string>{"--cases", "150", "--scenario", (root / "mkhost.json").string(),
+                                 "--busy", "105"});
     ASSERT_EQ(pristine_->Made().status, 0) << pristine_->Made().err;
     scenario_ = root / "scenario.json";
-    test::WriteFile(scenario_,
-                    Settled(json::parse(test::ReadFile(root / "mkhost.json")),
-                            json::parse(pristine_->Dump("PROCESSO.DBF")),
-                            test::ReadFile(pristine_->Host() / "orgaos.xml"))
-                        .dump(1));
+    test::WriteFile(scenario_, Settled(json::parse(test::ReadFile(root / "mkhost.json")),
+                                       json::parse(pristine_->Dump("PROCESSO.DBF")),
+                                       test::ReadFile(pristine_->Host() / "orgaos.xml"))
+                                   .dump(1));
 
     // The reference: a fresh copy and one clean run.
     HostRun ref(root / "reference", *pristine_);
@@ -318,7 +317,7 @@ class FaultMatrix : public ::testing::TestWithParam<Row> {
   }
   static void TearDownTestSuite() {
     pristine_.reset();
-    if (!std::getenv("KEEPDIR")) dir_.reset(); else dir_.release();
+    dir_.reset();
     ::unsetenv("CAU_RECEIVE_TIMEOUT_MS");
     ::unsetenv("CAU_RESPONSE_CAP_BYTES");
     ::unsetenv("CAU_UPDATE_SERVER");
@@ -364,8 +363,8 @@ TEST_P(FaultMatrix, RunEndsCleanlyAndACleanRunConverges) {
   const std::string service = (root / "service.json").string();
 
   {
-    const std::string rule = op + ":" + row.fault.rule + ",skip=" +
-                             std::to_string(row.op.skip) + ",times=1";
+    const std::string rule =
+        op + ":" + row.fault.rule + ",skip=" + std::to_string(row.op.skip) + ",times=1";
     Pushsim sim({"--state", service, "--log", (root / "requests.log").string(), "--fault", rule},
                 scenario_.string());
     ASSERT_TRUE(sim.Running());
@@ -411,10 +410,10 @@ TEST_P(FaultMatrix, RunEndsCleanlyAndACleanRunConverges) {
   EXPECT_EQ(StateId(host, "lastIdHistorico"), refHistorico_);
   EXPECT_EQ(StateId(host, "lastIdAviso"), refAviso_);
   for (const auto& [name, table] : Tables(host))
-    EXPECT_TRUE(table == reference_.at(name))
-        << name << " differs from a run without the fault; "
-        << FirstDifference(table, reference_.at(name));
-  if (!HasFailure()) fs::remove_all(root);
+    EXPECT_TRUE(table == reference_.at(name)) << name << " differs from a run without the fault; "
+                                              << FirstDifference(table, reference_.at(name));
+  if (!HasFailure())
+    fs::remove_all(root);
 }
 
 #ifdef FAULT_MATRIX_SLOW
