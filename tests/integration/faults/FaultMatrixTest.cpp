@@ -6,9 +6,9 @@
 //
 // Built twice: a representative row per operation and per fault for the
 // default suite, and with FAULT_MATRIX_SLOW the other rows (label "slow").
-#include <unistd.h>
-
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -52,7 +52,7 @@ const std::vector<Fault>& Faults() {
       // An HTML page with status 500 is an HTTP failure, not an unreadable SOAP answer.
       {"Http500", "status=500", true, "Erro HTTP 500"},
       {"Timeout", "delay=10000", true, "Tempo esgotado"},
-      {"Closed", "close", true, "endereço:"},
+      {"Closed", "close", true, "Falha na conexão com o servidor"},
       {"Malformed", "malformed", false, "Resposta inválida do servidor"},
       {"Truncated", "truncated", false, "Resposta inválida do servidor"},
       {"Oversize", "oversize=6291456", true, "maior que o limite"},
@@ -194,8 +194,10 @@ std::string Comparable(std::string outros) {
 
 // Every table of dados as the xbase tool dumps it, with what a run's
 // history legitimately changes left aside: the stamps of the last
-// consultation of a case (DTULTCONS, HRULTCONS: the time of the import) and
-// in OUTROS the error line's stamp and a cleared error line.
+// consultation of a case (DTULTCONS, HRULTCONS: the time of the import), in
+// OUTROS the error line's stamp and a cleared error line, and the order of
+// the appointments (appended as their hearings arrive; the host reads them
+// through the index).
 std::map<std::string, json> Tables(const HostRun& host) {
   std::map<std::string, json> tables;
   for (const char* name : {"PROCESSO.DBF", "PASTA.DBF", "AGENDA.DBF", "PushAux.DBF"}) {
@@ -208,6 +210,12 @@ std::map<std::string, json> Tables(const HostRun& host) {
         if (values["OUTROS"].is_string())
           values["OUTROS"] = Comparable(values["OUTROS"].get<std::string>());
       }
+    }
+    if (std::string(name) == "AGENDA.DBF") {
+      for (json& record : t)
+        record.erase("recno");
+      std::sort(t.begin(), t.end(),
+                [](const json& a, const json& b) { return a.dump() < b.dump(); });
     }
     tables[name] = std::move(t);
   }
@@ -250,6 +258,22 @@ std::map<std::string, int> Calls(const fs::path& requestLog) {
   return calls;
 }
 
+// A day `days` from today as "yyyy-mm-dd".
+std::string DayFromToday(int days) {
+  using namespace std::chrono;
+  const year_month_day d{floor<std::chrono::days>(system_clock::now()) + std::chrono::days{days}};
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", int(d.year()), unsigned(d.month()),
+                unsigned(d.day()));
+  return text;
+}
+
+// A hearing stamp ("yyyy-mm-dd hh:nn[:ss]") moved to a day to come, so that
+// hearings are written whatever day the test runs on.
+std::string ToCome(const std::string& stamp, int days) {
+  return DayFromToday(days) + stamp.substr(std::min<std::size_t>(10, stamp.size()));
+}
+
 // mkhost's scenario made into one that a single clean run settles: cases the
 // host suspended or stopped are not monitored (their movements would set them
 // registered again), no notice unregisters a case the next scan would
@@ -280,12 +304,23 @@ json Settled(json scenario, const json& processo, const std::string& orgaosXml) 
                             (*h->second)["ESTADOPUSH"] == "1" || (*h->second)["ESTADOPUSH"] == "5"))
       c["monitored"] = false;
   }
+  int hearings = 0;
+  for (const char* list : {"cases", "oab"}) {
+    for (json& c : scenario[list]) {
+      if (c.contains("sdtAudiencia"))
+        c["sdtAudiencia"] = ToCome(c["sdtAudiencia"], 20 + hearings++ % 40);
+    }
+  }
   json notices = json::array();
   int lastNotice = 0;
   for (const json& n : scenario["notices"]) {
     lastNotice = std::max(lastNotice, n["id"].get<int>());
-    if (n.value("estadoProcesso", "") != "DESCADASTRADO")
-      notices.push_back(n);
+    if (n.value("estadoProcesso", "") == "DESCADASTRADO")
+      continue;
+    notices.push_back(n);
+    const std::string kind = n.value("tipoAviso", "");
+    if (kind == "AUDIENCIA_INC" || kind == "AUDIENCIA_EXC")
+      notices.back()["sdtAviso"] = ToCome(n["sdtAviso"], 30);
   }
   // Listed first with the lowest ids (mkhost's start at 101): the service
   // lists movements in the order of their ids, as the import expects.
@@ -354,6 +389,8 @@ class FaultMatrix : public ::testing::TestWithParam<Row> {
                                                        {"logout", 1}})
       ASSERT_GE(calls.count(op) ? calls.at(op) : 0, least) << op << "\n" << run.out;
     reference_ = Tables(ref);
+    // Hearings were written: the run added appointments.
+    ASSERT_GT(reference_.at("AGENDA.DBF").size(), Tables(*pristine_).at("AGENDA.DBF").size());
     refHistorico_ = StateId(ref, "lastIdHistorico");
     refAviso_ = StateId(ref, "lastIdAviso");
     refUnregistered_ = calls.at("descadastraN") > 0 ? CountOf(run.out, "[-]Descadastrado: ") : 0;
