@@ -34,7 +34,7 @@ using test::HostRun;
 using test::Pushsim;
 
 constexpr int kPageSize = 100;
-constexpr const char* kReceiveTimeoutMs = "3000";
+constexpr const char* kReceiveTimeoutMs = "5000";
 constexpr const char* kResponseCap = "4194304";  // 4 MiB, far above a real page here
 
 // What a fault does to the call and how the program words it.
@@ -51,7 +51,7 @@ const std::vector<Fault>& Faults() {
       {"Http404", "status=404", true, "Erro HTTP 404"},
       // An HTML page with status 500 is an HTTP failure, not an unreadable SOAP answer.
       {"Http500", "status=500", true, "Erro HTTP 500"},
-      {"Timeout", "delay=10000", true, "Tempo esgotado"},
+      {"Timeout", "delay=15000", true, "Tempo esgotado"},
       {"Closed", "close", true, "Falha na conexão com o servidor"},
       {"Malformed", "malformed", false, "Resposta inválida do servidor"},
       {"Truncated", "truncated", false, "Resposta inválida do servidor"},
