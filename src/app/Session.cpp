@@ -76,6 +76,7 @@ void TfrmAtualizaPush::MostraContadores(const AvisoLogoutVO& result) {
   FileLog("<> numProcs: " + std::to_string(result.numProcessos));
   FileLog("<> numProcs no Mês: " + std::to_string(result.numProcessosMes));
   FileLog("<> atualizado em " + result.sdtAviso);
+  countsFresh_ = true;
 }
 
 }  // namespace cau

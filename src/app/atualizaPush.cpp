@@ -1,7 +1,10 @@
 #include "app/atualizaPush.h"
 
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <utility>
 
@@ -46,6 +49,35 @@ std::string UpdateServer() {
 
 std::string UpdateCheckAddress() {
   return UpdateServer() + "/checaversao.php?origem=VUZAZOZ&versao=" + ExeVersion();
+}
+
+namespace {
+
+// A positive decimal number from the environment; 0 when absent or not one.
+std::uint64_t PositiveFromEnv(const char* name) {
+  const char* text = std::getenv(name);
+  if (!text || !*text)
+    return 0;
+  std::uint64_t value = 0;
+  const char* end = text + std::strlen(text);
+  const auto [stop, ec] = std::from_chars(text, end, value);
+  return ec == std::errc() && stop == end ? value : 0;
+}
+
+}  // namespace
+
+std::chrono::milliseconds ReceiveTimeoutSetting() {
+  const std::uint64_t ms = PositiveFromEnv("CAU_RECEIVE_TIMEOUT_MS");
+  return ms > 0 && ms <= std::uint64_t(HttpTransport::kReceiveTimeout.count())
+             ? std::chrono::milliseconds(ms)
+             : HttpTransport::kReceiveTimeout;
+}
+
+std::size_t ResponseCapSetting() {
+  const std::uint64_t bytes = PositiveFromEnv("CAU_RESPONSE_CAP_BYTES");
+  return bytes > 0 && bytes <= HttpTransport::kDefaultResponseCap
+             ? std::size_t(bytes)
+             : HttpTransport::kDefaultResponseCap;
 }
 
 int ExitStatus(TfrmAtualizaPush::StartUp startUp, TfrmAtualizaPush::RunState run) {
@@ -226,6 +258,8 @@ TfrmAtualizaPush::StartUp TfrmAtualizaPush::StartUpSequence() {
   AddLog((ModoDebug ? ">>Inicializando [DEBUG] " : ">>Inicializando ") + ExeVersion());
 
   transport_ = std::make_unique<HttpTransport>();
+  transport_->SetReceiveTimeout(ReceiveTimeoutSetting());
+  transport_->SetResponseCap(ResponseCapSetting());
   if (!SemProxy && !Config->GetProxy().empty() && Config->ProxyMode() > 1) {
     transport_->SetProxy({ProxySettings::Mode::Explicit, Config->GetProxy(),
                           Config->GetProxyUsuario(), Config->GetProxySenha()});
@@ -450,12 +484,15 @@ void TfrmAtualizaPush::ExecutaPassos() {
     Guarded(&TfrmAtualizaPush::btnAvisosClick);
   }
 
+  countsFresh_ = false;
   Guarded(&TfrmAtualizaPush::btnLogoutClick);
 
   if (!Cancelado) {
     try {
+      // Only a count this logout brought says the server lost cases: after
+      // a failed logout procsAtual is an earlier run's (0 on the first).
       const bool requested = Config && Config->SyncPushRequested();
-      const bool fewer = PushCfg && PushCfg->GetProcsAtual() < QtdCadastrados;
+      const bool fewer = countsFresh_ && PushCfg && PushCfg->GetProcsAtual() < QtdCadastrados;
       if (requested || fewer) {
         AddLog("Necessário realizar a resincronização dos processos.");
         Guarded(&TfrmAtualizaPush::Resincroniza);

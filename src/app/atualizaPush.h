@@ -4,6 +4,8 @@
 // calls the handlers; the window reaches the desktop only through Desktop.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -242,6 +244,9 @@ class TfrmAtualizaPush {
   std::shared_ptr<const Clock> clock_;
   std::unique_ptr<HttpTransport> transport_;
   RunState runState_ = RunState::Idle;
+  // The server's counters were stored by the last logout (set by
+  // MostraContadores); a failed logout leaves procsAtual from an earlier run.
+  bool countsFresh_ = false;
   bool destroyed_ = false;
 };
 
@@ -254,6 +259,13 @@ std::string RegionalDateTime(const LocalTime& t);
 std::string UpdateServer();
 // The update check's address for this version.
 std::string UpdateCheckAddress();
+
+// The service transport's limits as the environment may narrow them, read
+// once at start (scheduled runs against a slow or test server):
+// CAU_RECEIVE_TIMEOUT_MS and CAU_RESPONSE_CAP_BYTES, positive decimal
+// numbers; absent or unreadable values keep the defaults.
+std::chrono::milliseconds ReceiveTimeoutSetting();
+std::size_t ResponseCapSetting();
 
 // The program's exit status once the window is gone: 2 when the start-up
 // ended the program, 0 after a complete run, 1 otherwise (no run, or a run

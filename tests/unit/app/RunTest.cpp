@@ -149,17 +149,22 @@ TEST_F(RunTest, Resynchronisation) {
     std::string ini;
     std::int32_t registered;  // QtdCadastrados after the scan; the server reports 7
     bool runs;
+    bool logoutFails = false;  // then no count came: procsAtual is an earlier run's (0)
   };
   const Case cases[] = {
       {"counts agree", "", 7, false},
       {"host asks, counts agree", "[CAUPUSH]\r\nsyncPush=1\r\n", 7, true},
       {"server counts fewer", "", 8, true},
+      {"logout failed", "", 8, false, true},
+      {"logout failed, host asks", "[CAUPUSH]\r\nsyncPush=1\r\n", 8, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     TearDown();
     SetUp();
     WriteIni("ana", "segredo", c.ini);
+    if (c.logoutFails)
+      service_->script->logout = []() -> AvisoLogoutVO { throw TransportError("Erro HTTP 502"); };
     TestForm& form = Ready();
     form.escopo = [&] { form.QtdCadastrados = c.registered; };
     form.btnIniciarClick();
