@@ -1,7 +1,9 @@
 # cau_add_test(NAME SOURCES ... LIBS ... [LABELS ...])
 # A GoogleTest executable whose cases CTest lists one by one.
+# DEPENDS: the built programs a test runs (VuzaZoz, pushsim...), made first;
+# DEFINITIONS: extra compile definitions of the test.
 function(cau_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS;DEPENDS;DEFINITIONS" ${ARGN})
   if(CAU_FUZZ)
     return()
   endif()
@@ -10,7 +12,10 @@ function(cau_add_test name)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   # Tests find the built tools and the source tree through these.
   target_compile_definitions(${name} PRIVATE
-    CAU_BIN_DIR="${CMAKE_BINARY_DIR}/bin" CAU_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+    CAU_BIN_DIR="${CMAKE_BINARY_DIR}/bin" CAU_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}" ${T_DEFINITIONS})
+  if(T_DEPENDS)
+    add_dependencies(${name} ${T_DEPENDS})
+  endif()
   if(T_LABELS)
     gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${T_LABELS}")
   else()
