@@ -74,7 +74,7 @@ def start_pushsim(bindir, root, scenario, work):
     raise RuntimeError("pushsim did not start: " + out.read())
 
 
-def run_program(bindir, root, host, scenario, work, walking, limit):
+def run_program(bindir, root, host, scenario, work, walking, limit, register=True):
     copy = os.path.join(work, "run")
     shutil.rmtree(copy, ignore_errors=True)
     shutil.copytree(host, copy)
@@ -87,9 +87,11 @@ def run_program(bindir, root, host, scenario, work, walking, limit):
     master, slave = pty.openpty()
     log = open(os.path.join(work, "run.out"), "wb")
     t0 = time.monotonic()
+    # Without -AUTOSTART the terminal run still starts, and its question
+    # before the registration is answered No (standard input is no terminal).
     child = subprocess.Popen(
-        ["./VuzaZoz", "-CONSOLE", "-AUTOSTART", "-URL",
-         f"http://127.0.0.1:{port}/PushServer/services/PushService"],
+        ["./VuzaZoz", "-CONSOLE"] + (["-AUTOSTART"] if register else []) +
+        ["-URL", f"http://127.0.0.1:{port}/PushServer/services/PushService"],
         cwd=copy, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=slave)
     os.close(slave)
     marks = {}  # caption -> first time seen
@@ -157,6 +159,8 @@ def main():
     p.add_argument("--walk", default="100000",
                    help="largest N that also runs with the walking lookups (0: never)")
     p.add_argument("--limit", type=float, default=1800, help="seconds before a run is stopped")
+    p.add_argument("--decline-registration", action="store_true",
+                   help="run without -AUTOSTART, so the registration step is declined")
     args = p.parse_args()
 
     bindir = os.path.join(args.build, "bin")
@@ -171,7 +175,9 @@ def main():
     os.makedirs(work, exist_ok=True)
 
     print(f"# {platform.node()} {platform.machine()}, {os.cpu_count()} cores, "
-          f"{time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}", flush=True)
+          f"{time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, load "
+          f"{' '.join(f'{x:.1f}' for x in os.getloadavg())}"
+          f"{', registration declined' if args.decline_registration else ''}", flush=True)
     rows = []
     for n in sizes:
         for m in busy:
@@ -181,12 +187,14 @@ def main():
             size_mib = os.path.getsize(dbf) / (1 << 20)
             modes = [False] + ([True] if n <= int(args.walk) else [])
             for walking in modes:
-                r = run_program(bindir, root, host, scenario, work, walking, args.limit)
+                r = run_program(bindir, root, host, scenario, work, walking, args.limit,
+                                not args.decline_registration)
                 r.update(n=n, m=m, walking=walking, raw=raw, dbf_mib=size_mib)
                 rows.append(r)
                 t = r["times"]
                 print(f"  N={n} M={m} {'walk' if walking else 'map '} total {r['total']:.2f} s, "
-                      f"exit {r['status']}{' (stopped)' if r['timed_out'] else ''}", flush=True)
+                      f"exit {r['status']}{' (stopped)' if r['timed_out'] else ''}, "
+                      f"load {os.getloadavg()[0]:.1f}", flush=True)
 
     head = ["N", "M", "lookups"] + [name for name, _ in STEPS] + [
         "total s", "scan rec/s", "import cases/s", "peak MiB", "DBF MiB", "raw read s"]
