@@ -254,6 +254,11 @@ void TProcessoDao::ScanCases(bool fresh, const CaseVisit& visit) {
 
 void TProcessoDao::Go(long recno) {
   Require();
+  // The engine keeps the blocks of records it reads until the next move to
+  // the top: without one now and then, the jumps of a scan's writes across
+  // a large table would keep most of the table in memory.
+  if (++jumps_ % kJumpsPerTop == 0)
+    Check(d4goBof(Table()));
   Check(d4go(Table(), recno));
   LoadRecord();
 }

@@ -157,6 +157,8 @@ class TProcessoDao final : public TcbCau {
   std::vector<long> order_;
   std::string numbers_;
   bool rowsHeld_ = false;
+  static constexpr long kJumpsPerTop = 256;
+  long jumps_ = 0;
 };
 
 }  // namespace cau::db

@@ -80,8 +80,9 @@ bool DuplicateFinder::Seen(std::int32_t codTrib, std::string_view number) {
   if (2 * (used_ + 1) > slots_.size())
     Grow();
   const std::size_t at = folded_.size();
-  for (const char c : number)
-    folded_.push_back(char(fold_[static_cast<unsigned char>(c)]));
+  folded_.resize(at + number.size());
+  for (std::size_t i = 0; i < number.size(); ++i)
+    folded_[at + i] = char(fold_[static_cast<unsigned char>(number[i])]);
   const std::string_view key = std::string_view(folded_).substr(at);
   const std::uint64_t hash = db::KeyHash().Add(long(codTrib)).Add(key).value();
   const std::size_t mask = slots_.size() - 1;
