@@ -1,6 +1,7 @@
 #include "sync/CaseScan.h"
 
 #include <charconv>
+#include <cstring>
 
 #include "config/Cp1252.h"
 #include "db/KeyMap.h"
@@ -67,10 +68,10 @@ void DuplicateFinder::Grow() {
   old.swap(slots_);
   const std::size_t mask = slots_.size() - 1;
   for (const Slot& s : old) {
-    if (!s.used)
+    if (s.size == 0)
       continue;
     std::size_t i = std::size_t(s.hash) & mask;
-    while (slots_[i].used)
+    while (slots_[i].size != 0)
       i = (i + 1) & mask;
     slots_[i] = s;
   }
@@ -80,21 +81,22 @@ bool DuplicateFinder::Seen(std::int32_t codTrib, std::string_view number) {
   if (2 * (used_ + 1) > slots_.size())
     Grow();
   const std::size_t at = folded_.size();
-  folded_.resize(at + number.size());
-  for (std::size_t i = 0; i < number.size(); ++i)
-    folded_[at + i] = char(fold_[static_cast<unsigned char>(number[i])]);
+  folded_.resize(at + sizeof codTrib + number.size());
+  std::memcpy(folded_.data() + at, &codTrib, sizeof codTrib);
+  char* out = folded_.data() + at + sizeof codTrib;
+  for (const char c : number)
+    *out++ = char(fold_[static_cast<unsigned char>(c)]);
   const std::string_view key = std::string_view(folded_).substr(at);
-  const std::uint64_t hash = db::KeyHash().Add(long(codTrib)).Add(key).value();
+  const std::uint64_t hash = db::KeyHash().Add(key).value();
   const std::size_t mask = slots_.size() - 1;
   for (std::size_t i = std::size_t(hash) & mask;; i = (i + 1) & mask) {
     Slot& s = slots_[i];
-    if (!s.used) {
-      s = Slot{hash, std::uint32_t(at), std::uint32_t(key.size()), codTrib, true};
+    if (s.size == 0) {
+      s = Slot{hash, std::uint32_t(at), std::uint32_t(key.size())};
       ++used_;
       return false;
     }
-    if (s.hash == hash && s.codTrib == codTrib &&
-        std::string_view(folded_).substr(s.at, s.size) == key) {
+    if (s.hash == hash && std::string_view(folded_).substr(s.at, s.size) == key) {
       folded_.resize(at);  // the case is held already
       return true;
     }

@@ -61,19 +61,18 @@ class DuplicateFinder {
   bool Seen(std::int32_t codTrib, std::string_view number);
 
  private:
+  // A case's key in folded_: its court's four bytes, then its folded number.
   struct Slot {
     std::uint64_t hash = 0;
     std::uint32_t at = 0;
-    std::uint32_t size = 0;
-    std::int32_t codTrib = 0;
-    bool used = false;
+    std::uint32_t size = 0;  // 0: free
   };
   void Grow();
 
   unsigned char fold_[256];
   std::vector<Slot> slots_;
   std::size_t used_ = 0;
-  std::string folded_;  // the folded numbers shown, one after the other
+  std::string folded_;  // the keys shown, one after the other
 };
 
 }  // namespace cau
