@@ -8,7 +8,8 @@ real program runs on a fresh copy of the host (VuzaZoz -CONSOLE -AUTOSTART
 walking lookups (CAU_WALKING_LOOKUPS=1). Step times come from the step
 caption that the terminal front end draws on its standard error, read through
 a pseudo-terminal as it arrives; peak memory from the child's rusage. A raw
-read of PROCESSO.DBF's bytes is timed beside each host.
+read of PROCESSO.DBF's bytes is timed beside each host, and scan_bench (when
+built) times the scans alone on it.
 """
 
 import argparse
@@ -185,6 +186,11 @@ def main():
             dbf = os.path.join(host, "dados", "PROCESSO.DBF")
             raw = min(raw_read(dbf) for _ in range(3))
             size_mib = os.path.getsize(dbf) / (1 << 20)
+            scan_bench = os.path.join(bindir, "scan_bench")
+            if os.access(scan_bench, os.X_OK):
+                out = subprocess.run([scan_bench, host], capture_output=True, text=True)
+                for line in (out.stdout + out.stderr).splitlines():
+                    print(f"  N={n} M={m} scans: {line}", flush=True)
             modes = [False] + ([True] if n <= int(args.walk) else [])
             for walking in modes:
                 r = run_program(bindir, root, host, scenario, work, walking, args.limit,
