@@ -8,7 +8,8 @@ real program runs on a fresh copy of the host (VuzaZoz -CONSOLE -AUTOSTART
 walking lookups (CAU_WALKING_LOOKUPS=1). Step times come from the step
 caption that the terminal front end draws on its standard error, read through
 a pseudo-terminal as it arrives; peak memory from the child's rusage. A raw
-read of PROCESSO.DBF's bytes is timed beside each host.
+read of PROCESSO.DBF's bytes is timed beside each host, and scan_bench (when
+built) times the scans alone on it.
 """
 
 import argparse
@@ -74,7 +75,7 @@ def start_pushsim(bindir, root, scenario, work):
     raise RuntimeError("pushsim did not start: " + out.read())
 
 
-def run_program(bindir, root, host, scenario, work, walking, limit):
+def run_program(bindir, root, host, scenario, work, walking, limit, register=True):
     copy = os.path.join(work, "run")
     shutil.rmtree(copy, ignore_errors=True)
     shutil.copytree(host, copy)
@@ -87,9 +88,11 @@ def run_program(bindir, root, host, scenario, work, walking, limit):
     master, slave = pty.openpty()
     log = open(os.path.join(work, "run.out"), "wb")
     t0 = time.monotonic()
+    # Without -AUTOSTART the terminal run still starts, and its question
+    # before the registration is answered No (standard input is no terminal).
     child = subprocess.Popen(
-        ["./VuzaZoz", "-CONSOLE", "-AUTOSTART", "-URL",
-         f"http://127.0.0.1:{port}/PushServer/services/PushService"],
+        ["./VuzaZoz", "-CONSOLE"] + (["-AUTOSTART"] if register else []) +
+        ["-URL", f"http://127.0.0.1:{port}/PushServer/services/PushService"],
         cwd=copy, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=slave)
     os.close(slave)
     marks = {}  # caption -> first time seen
@@ -157,6 +160,8 @@ def main():
     p.add_argument("--walk", default="100000",
                    help="largest N that also runs with the walking lookups (0: never)")
     p.add_argument("--limit", type=float, default=1800, help="seconds before a run is stopped")
+    p.add_argument("--decline-registration", action="store_true",
+                   help="run without -AUTOSTART, so the registration step is declined")
     args = p.parse_args()
 
     bindir = os.path.join(args.build, "bin")
@@ -171,7 +176,9 @@ def main():
     os.makedirs(work, exist_ok=True)
 
     print(f"# {platform.node()} {platform.machine()}, {os.cpu_count()} cores, "
-          f"{time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}", flush=True)
+          f"{time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, load "
+          f"{' '.join(f'{x:.1f}' for x in os.getloadavg())}"
+          f"{', registration declined' if args.decline_registration else ''}", flush=True)
     rows = []
     for n in sizes:
         for m in busy:
@@ -179,14 +186,21 @@ def main():
             dbf = os.path.join(host, "dados", "PROCESSO.DBF")
             raw = min(raw_read(dbf) for _ in range(3))
             size_mib = os.path.getsize(dbf) / (1 << 20)
+            scan_bench = os.path.join(bindir, "scan_bench")
+            if os.access(scan_bench, os.X_OK):
+                out = subprocess.run([scan_bench, host], capture_output=True, text=True)
+                for line in (out.stdout + out.stderr).splitlines():
+                    print(f"  N={n} M={m} scans: {line}", flush=True)
             modes = [False] + ([True] if n <= int(args.walk) else [])
             for walking in modes:
-                r = run_program(bindir, root, host, scenario, work, walking, args.limit)
+                r = run_program(bindir, root, host, scenario, work, walking, args.limit,
+                                not args.decline_registration)
                 r.update(n=n, m=m, walking=walking, raw=raw, dbf_mib=size_mib)
                 rows.append(r)
                 t = r["times"]
                 print(f"  N={n} M={m} {'walk' if walking else 'map '} total {r['total']:.2f} s, "
-                      f"exit {r['status']}{' (stopped)' if r['timed_out'] else ''}", flush=True)
+                      f"exit {r['status']}{' (stopped)' if r['timed_out'] else ''}, "
+                      f"load {os.getloadavg()[0]:.1f}", flush=True)
 
     head = ["N", "M", "lookups"] + [name for name, _ in STEPS] + [
         "total s", "scan rec/s", "import cases/s", "peak MiB", "DBF MiB", "raw read s"]

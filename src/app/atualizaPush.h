@@ -212,13 +212,6 @@ class TfrmAtualizaPush {
   static std::string FoldKey(std::string_view key);
   // Whether `lista` holds `key`, letters compared without their case.
   static bool Holds(const TStringList& lista, std::string_view key);
-  // The case key of the current record of ProcessoDao: court code, ".", number.
-  std::string CaseKey() const;
-  // The types text of a court in ListaEscopo; nullopt when it is out of scope.
-  std::optional<std::string> ScopeTypes(std::int32_t codTrib) const;
-  // Whether a case number's kind (its text before the first ".") occurs in
-  // a court's types text; a number without "." has no kind and never does.
-  static bool KindMatches(std::string_view chaveProc, std::string_view tipos);
   // The case a key names: the short name ListaOrgaos gives for its court
   // code (empty when none) and the number after its first ".".
   ProcessoVO ProcessoFromKey(std::string_view key) const;

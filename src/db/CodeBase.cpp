@@ -340,6 +340,33 @@ std::vector<long> d4tagOrder(Data4* table, std::vector<long> records) {
   return order;
 }
 
+int d4tagRecords(Data4* table, std::vector<long>& records) {
+  records.clear();
+  return Guard(table, e4data, [&](Table& t) {
+    const long count = long(t.RecordCount());
+    const int tag = t.selectedTag();
+    if (tag < 0 || !t.cdx()) {
+      records.reserve(std::size_t(count));
+      for (long recno = 1; recno <= count; ++recno)
+        records.push_back(recno);
+      return r4success;
+    }
+    records.reserve(std::size_t(count));
+    xbase::CdxFile::Cursor cursor = t.cdx()->OpenCursor(tag);
+    for (bool ok = cursor.First(); ok; ok = cursor.Next()) {
+      const long recno = long(cursor.RecNo());
+      if (recno < 1 || recno > count) {
+        const std::string where = t.cdx()->path().string();
+        throw FileError(where, where + ": a tag " + t.tags()[std::size_t(tag)].name +
+                                   " aponta para o registro " + std::to_string(recno) +
+                                   ", a tabela tem " + std::to_string(count));
+      }
+      records.push_back(recno);
+    }
+    return r4success;
+  });
+}
+
 Field4* d4field(Data4* table, std::string_view name) {
   if (!table)
     return nullptr;
@@ -355,6 +382,10 @@ Field4* d4field(Data4* table, std::string_view name) {
   if (!slot)
     slot = std::make_unique<Field4>(*table, index);
   return slot.get();
+}
+
+char f4type(Field4* field) {
+  return field ? field->table.table->fields()[std::size_t(field->index)].type : '\0';
 }
 
 long f4intOf(Field4* field, std::string_view record) {

@@ -96,7 +96,14 @@ long d4readRecords(Data4* table, long from,
 // present), in the tag's order; record order when no tag is selected.
 std::vector<long> d4tagOrder(Data4* table, std::vector<long> records);
 
+// Every record the selected tag holds, in its order, read from the index
+// alone (record order when no tag is selected): the records a walk from
+// d4goBof meets. 0, or a negative code when the index cannot be read.
+int d4tagRecords(Data4* table, std::vector<long>& records);
+
 Field4* d4field(Data4* table, std::string_view name);
+// The field's type letter ('C', 'N', 'L', ...); 0 for a null handle.
+char f4type(Field4* field);
 long f4int(Field4* field);
 int f4assignInt(Field4* field, long value);
 std::string f4str(Field4* field);  // the whole field, blank-padded

@@ -90,6 +90,20 @@ void KeyMap::Update(Data4* table) {
     Merge();
 }
 
+void KeyMap::Rebuild(Data4* table, const Visit& visit) {
+  Clear();
+  sorted_.reserve(std::size_t(std::max(0L, d4recCountDo(table))));
+  long last = d4readRecords(table, 1, [&](long recno, std::string_view bytes) {
+    sorted_.emplace_back(visit(recno, bytes), uint32_t(recno));
+  });
+  if (last < 0) {
+    Clear();
+    throw Error("não foi possível ler a tabela para a busca");
+  }
+  covered_ = last;
+  std::sort(sorted_.begin(), sorted_.end());
+}
+
 std::vector<long> KeyMap::Candidates(uint64_t hash) const {
   std::vector<long> out;
   auto range = std::equal_range(sorted_.begin(), sorted_.end(), Entry{hash, 0},

@@ -47,6 +47,11 @@ class KeyMap {
   // the record count, such as d4goBof). Throws cau::Error when the file
   // cannot be read.
   void Update(Data4* table);
+  // Reads the whole table again in one pass and hands every record to
+  // `visit`, which returns the record's hash: one read serves the map and a
+  // caller's scan. Throws cau::Error when the file cannot be read.
+  using Visit = std::function<uint64_t(long recno, std::string_view record)>;
+  void Rebuild(Data4* table, const Visit& visit);
   // The key fields of `recno` were written: its new key is read at the next Update.
   void Touch(long recno) { touched_.push_back(recno); }
   // The records that may have key `hash`, in record order, each once.

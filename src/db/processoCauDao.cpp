@@ -53,6 +53,38 @@ bool SameText(std::string_view a, std::string_view b) {
   return text::UpperCp1252(a) == text::UpperCp1252(b);
 }
 
+// Blanks and control characters off both ends, as Trim does on the decoded
+// text (they are the same bytes in Windows-1252 and UTF-8).
+std::string_view TrimBytes(std::string_view s) {
+  while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ')
+    s.remove_prefix(1);
+  while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ')
+    s.remove_suffix(1);
+  return s;
+}
+
+// A number stored as blanks, an optional minus and at most nine digits, the
+// way the host writes its codes; false for anything else, which the engine
+// then reads.
+bool PlainInt(std::string_view raw, long& value) {
+  std::size_t i = 0;
+  while (i < raw.size() && raw[i] == ' ')
+    ++i;
+  const bool negative = i < raw.size() && raw[i] == '-';
+  if (negative)
+    ++i;
+  if (i == raw.size() || raw.size() - i > 9)
+    return false;
+  long v = 0;
+  for (; i < raw.size(); ++i) {
+    if (raw[i] < '0' || raw[i] > '9')
+      return false;
+    v = v * 10 + (raw[i] - '0');
+  }
+  value = negative ? -v : v;
+  return true;
+}
+
 std::string OneLine(std::string_view text) {
   std::string s(text);
   std::replace_if(
@@ -65,7 +97,7 @@ std::string OneLine(std::string_view text) {
 TProcessoDao::TProcessoDao(std::string_view hostFolder, const Clock& clock,
                            std::string_view defaultDir)
     : TcbCau(hostFolder, defaultDir), clock_(clock), cases_([this](std::string_view record) {
-        return CaseHashOfRecord(f4intOf(fCodTrib_, record), f4rawOf(fChaveProc_, record));
+        return CaseHashOfRecord(CodTribOf(record), f4rawOf(fChaveProc_, record));
       }) {
   OpenTable();
   fCodTrib_ = FieldOf("CODTRIB");
@@ -73,6 +105,8 @@ TProcessoDao::TProcessoDao(std::string_view hostFolder, const Clock& clock,
   fChaveProc_ = FieldOf("CHAVEPROC");
   fEstadoPush_ = FieldOf("ESTADOPUSH");
   fSuspenso_ = FieldOf("SUSPENSO");
+  codTribType_ = f4type(fCodTrib_);
+  suspensoType_ = f4type(fSuspenso_);
 }
 
 void TProcessoDao::LoadRecord() {
@@ -128,8 +162,105 @@ void TProcessoDao::SetMsgErro(std::string_view message) {
 }
 
 void TProcessoDao::FieldWritten(std::string_view field) {
+  const long recno = d4recNo(Table());
   if (field == "CODTRIB" || field == "CHAVEPROC")
-    cases_.Touch(d4recNo(Table()));
+    cases_.Touch(recno);
+  if (!rowsHeld_)
+    return;
+  if (field == "ESTADOPUSH" && recno >= 1 && recno <= long(rows_.size())) {
+    const std::string_view state = TrimBytes(f4rawOf(fEstadoPush_, RawRecord()));
+    Row& row = rows_[std::size_t(recno - 1)];
+    row.stateSize = uint8_t(std::min<std::size_t>(state.size(), 2));
+    row.state = state.empty() ? '\0' : state.front();
+  } else if (f4type(FieldOf(field)) != 'M') {
+    rowsHeld_ = false;  // a field the rows hold, or one the tag's order may read
+  }
+}
+
+long TProcessoDao::CodTribOf(std::string_view record) const {
+  long code = 0;
+  const bool text = codTribType_ == 'N' || codTribType_ == 'F' || codTribType_ == 'C';
+  if (!text || !PlainInt(f4rawOf(fCodTrib_, record), code))
+    code = f4intOf(fCodTrib_, record);
+  return code;
+}
+
+TProcessoDao::CaseRow TProcessoDao::RowOf(std::string_view record) const {
+  CaseRow row;
+  row.codTrib = int32_t(CodTribOf(record));
+  row.number = TrimBytes(f4rawOf(fChaveProc_, record));
+  const std::string_view state = TrimBytes(f4rawOf(fEstadoPush_, record));
+  row.state = state.size() > 1 ? std::string_view("**") : state;
+  const std::string_view suspenso = f4rawOf(fSuspenso_, record);
+  row.suspended = suspensoType_ == 'L' && !suspenso.empty() &&
+                  std::string_view("TtYy").find(suspenso.front()) != std::string_view::npos;
+  return row;
+}
+
+void TProcessoDao::ReadRows() {
+  rowsHeld_ = false;
+  Data4* t = Table();
+  rows_.clear();
+  numbers_.clear();
+  rows_.reserve(std::size_t(std::max(0L, d4recCountDo(t))));
+  cases_.Rebuild(t, [&](long recno, std::string_view record) {
+    const CaseRow seen = RowOf(record);
+    Row row;
+    row.codTrib = seen.codTrib;
+    row.numberAt = uint32_t(numbers_.size());
+    row.numberSize = uint16_t(seen.number.size());
+    numbers_.append(seen.number);
+    row.stateSize = uint8_t(std::min<std::size_t>(seen.state.size(), 2));
+    row.state = seen.state.empty() ? '\0' : seen.state.front();
+    row.suspended = seen.suspended;
+    rows_.resize(std::size_t(recno - 1));  // records come in order; no gap is left
+    rows_.push_back(row);
+    return CaseHashOfRecord(CodTribOf(record), seen.number);
+  });
+  Check(d4tagRecords(t, order_));
+  rowsHeld_ = true;
+}
+
+void TProcessoDao::ScanCases(bool fresh, const CaseVisit& visit) {
+  Require();
+  Data4* t = Table();
+  Check(d4goBof(t));  // writes a pending change and reads the record count again
+  if (WalkingLookups()) {
+    for (LoadRecord(); !Eof(); Next()) {
+      CaseRow row = RowOf(RawRecord());
+      row.recno = RecNo();
+      visit(row);
+    }
+    return;
+  }
+  if (fresh || !rowsHeld_ || long(rows_.size()) != d4recCountDo(t))
+    ReadRows();
+  const std::string_view numbers = numbers_;
+  for (const long recno : order_) {
+    const Row& kept = rows_[std::size_t(recno - 1)];
+    CaseRow row;
+    row.recno = recno;
+    row.codTrib = kept.codTrib;
+    row.number = numbers.substr(kept.numberAt, kept.numberSize);
+    row.state = kept.stateSize == 0   ? std::string_view()
+                : kept.stateSize == 1 ? std::string_view(&kept.state, 1)
+                                      : std::string_view("**");
+    row.suspended = kept.suspended;
+    visit(row);
+  }
+  Check(d4go(t, 0));
+  LoadRecord();
+}
+
+void TProcessoDao::Go(long recno) {
+  Require();
+  // The engine keeps the blocks of records it reads until the next move to
+  // the top: without one now and then, the jumps of a scan's writes across
+  // a large table would keep most of the table in memory.
+  if (++jumps_ % kJumpsPerTop == 0)
+    Check(d4goBof(Table()));
+  Check(d4go(Table(), recno));
+  LoadRecord();
 }
 
 bool TProcessoDao::Matches(std::string_view record, int32_t codTrib, std::string_view chaveProc,

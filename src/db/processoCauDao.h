@@ -9,8 +9,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "config/Clock.h"
 #include "db/KeyMap.h"
@@ -76,6 +78,27 @@ class TProcessoDao final : public TcbCau {
   void SetAnotacao(std::string_view text);
   std::string GetOutros();
 
+  // A record as the scans see it, read from its bytes.
+  struct CaseRow {
+    long recno = 0;
+    int32_t codTrib = 0;
+    std::string_view number;  // CHAVEPROC trimmed, Windows-1252 bytes as stored
+    std::string_view state;   // ESTADOPUSH trimmed; a value longer than one byte reads as "**"
+    bool suspended = false;
+  };
+  using CaseVisit = std::function<void(const CaseRow& row)>;
+  // Hands every record the tag PRIMARYKEY holds to `visit`, in tag order, as
+  // a walk from First meets them, then leaves the table at its end (a
+  // pending change written, the blank record loaded). The records come from
+  // one read of the file in large blocks, which also rebuilds the lookup
+  // map. `fresh` reads the file again; otherwise the read of an earlier scan
+  // serves while this object has written nothing since but ESTADOPUSH (which
+  // the kept rows follow) and memos. `visit` may Go to a record and write it.
+  // With WalkingLookups the table is walked record by record instead.
+  void ScanCases(bool fresh, const CaseVisit& visit);
+  // Makes record `recno` current and loads it; a pending change is written first.
+  void Go(long recno);
+
   // DTPROXAUD ("yyyymmdd") and HRPROXAUD.
   void SetProxAudiencia(std::string_view date, std::string_view time);
   // Trimmed PARTEB for 2, PARTEC for 3, PARTEA otherwise.
@@ -97,6 +120,21 @@ class TProcessoDao final : public TcbCau {
   bool Matches(std::string_view record, int32_t codTrib, std::string_view chaveProc,
                bool skipUnregistering) const;
 
+  // CODTRIB of a record, as f4intOf reads it.
+  long CodTribOf(std::string_view record) const;
+  // The scan's fields of one record: views into `record`.
+  CaseRow RowOf(std::string_view record) const;
+  // The kept copy of a record for the scans (its number in numbers_).
+  struct Row {
+    int32_t codTrib = 0;
+    uint32_t numberAt = 0;
+    uint16_t numberSize = 0;
+    uint8_t stateSize = 0;  // 0 blank, 1 one byte, 2 longer
+    char state = 0;
+    bool suspended = false;
+  };
+  void ReadRows();
+
   const Clock& clock_;
   TTramitaList tramitas_;
   int32_t codTrib_ = 0;
@@ -110,8 +148,17 @@ class TProcessoDao final : public TcbCau {
   Field4* fChaveProc_ = nullptr;
   Field4* fEstadoPush_ = nullptr;
   Field4* fSuspenso_ = nullptr;
+  char codTribType_ = 0;
+  char suspensoType_ = 0;
   // Records by court and trimmed case number.
   KeyMap cases_;
+  // The scans' rows: by record number - 1, the tag's order, the numbers.
+  std::vector<Row> rows_;
+  std::vector<long> order_;
+  std::string numbers_;
+  bool rowsHeld_ = false;
+  static constexpr long kJumpsPerTop = 256;
+  long jumps_ = 0;
 };
 
 }  // namespace cau::db

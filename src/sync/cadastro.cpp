@@ -7,8 +7,10 @@
 #include <unordered_set>
 
 #include "app/atualizaPush.h"
+#include "config/Cp1252.h"
 #include "config/Errors.h"
 #include "db/pushAuxCauDao.h"
+#include "sync/CaseScan.h"
 
 namespace cau {
 
@@ -24,46 +26,30 @@ db::TProcessoDao& TfrmAtualizaPush::Processos() {
   return *ProcessoDao;
 }
 
-std::string TfrmAtualizaPush::CaseKey() const {
-  return std::to_string(ProcessoDao->CodTrib()) + "." + ProcessoDao->ChaveProc();
-}
-
-std::optional<std::string> TfrmAtualizaPush::ScopeTypes(std::int32_t codTrib) const {
-  if (!ListaEscopo)
-    return std::nullopt;
-  const std::string name = std::to_string(codTrib);
-  for (const std::string& line : *ListaEscopo) {
-    const auto eq = line.find('=');
-    if (line.compare(0, eq, name) == 0)
-      return eq == std::string::npos ? std::string() : line.substr(eq + 1);
-  }
-  return std::nullopt;
-}
-
-bool TfrmAtualizaPush::KindMatches(std::string_view chaveProc, std::string_view tipos) {
-  const auto dot = chaveProc.find('.');
-  if (dot == std::string_view::npos || dot == 0)
-    return false;
-  return tipos.find(chaveProc.substr(0, dot)) != std::string_view::npos;
-}
-
 void TfrmAtualizaPush::ProcuraDuplicados() {
   SetStatus("Procurando por processo duplicados...");
   db::TProcessoDao& processos = Processos();
-  std::set<std::string> seen;  // case keys in upper case
+  const ScopeIndex scope(ListaEscopo.get());
   ProgressBar1.SetPosition(0);
   ProgressBar1.SetMax(static_cast<int>(processos.RecordCount()));
-  for (processos.First(); !processos.Eof(); processos.Next()) {
-    const std::string& estado = processos.EstadoPush();
-    const auto tipos = ScopeTypes(processos.CodTrib());
-    if (tipos && KindMatches(processos.ChaveProc(), *tipos) && estado != "5" && estado != "1" &&
-        !seen.insert(FoldKey(CaseKey())).second) {
-      AddErro("Processo duplicado: " + processos.ChaveProc() + " suspendido do push");
+  ScanProgress progress(ProgressBar1);
+  DuplicateFinder seen(std::size_t(std::max(0L, processos.RecordCount())));
+  // A fresh read of the table: the registration scan and the lookups of the
+  // run go on from it.
+  processos.ScanCases(true, [&](const db::TProcessoDao::CaseRow& row) {
+    const std::string* tipos = scope.Types(row.codTrib);
+    if (tipos && KindMatchesStored(row.number, *tipos) && row.state != "5" && row.state != "1" &&
+        seen.Seen(row.codTrib, row.number)) {
+      const std::string number = text::FromCp1252(row.number);
+      const long recno = row.recno;
+      AddErro("Processo duplicado: " + number + " suspendido do push");
+      processos.Go(recno);
       processos.SetEstadoPush("5");
       processos.SetMsgErro("Processo duplicado.");
     }
-    ProgressBar1.StepIt();
-  }
+    progress.Step();
+  });
+  progress.Done();
 }
 
 void TfrmAtualizaPush::BuscaParaCadastrar() {
@@ -85,38 +71,39 @@ void TfrmAtualizaPush::BuscaParaCadastrar() {
 
   SetStatus("Buscando processos para cadastrar...");
   db::TProcessoDao& processos = Processos();
+  const ScopeIndex scope(ListaEscopo.get());
   ProgressBar1.SetPosition(0);
   ProgressBar1.SetMax(static_cast<int>(processos.RecordCount()));
-  const auto leaves = [&](const std::optional<std::string>& tipos) {
-    const std::string& estado = processos.EstadoPush();
-    return tipos && (estado == "3" || estado == "2") && processos.Suspenso();
-  };
-  bool suspended = false;
-  for (processos.First(); !processos.Eof(); processos.Next()) {
-    const std::string& estado = processos.EstadoPush();
-    if (const auto tipos = ScopeTypes(processos.CodTrib())) {
-      if (estado.empty() || estado == "0") {
-        std::string key = CaseKey();
-        if (!processos.Suspenso() && KindMatches(processos.ChaveProc(), *tipos) &&
-            cadastrar.insert(FoldKey(key)).second)
+  ScanProgress progress(ProgressBar1);
+  std::vector<long> leaving;  // suspended registered cases, whose states go blank
+  processos.ScanCases(false, [&](const db::TProcessoDao::CaseRow& row) {
+    progress.Step();
+    const std::string* tipos = scope.Types(row.codTrib);
+    if (!tipos)
+      return;
+    if (row.state.empty() || row.state == "0") {
+      if (!row.suspended && KindMatchesStored(row.number, *tipos)) {
+        std::string key = CaseKeyOf(row.codTrib, row.number);
+        if (cadastrar.insert(FoldKey(key)).second)
           ListaCadastrar->push_back(std::move(key));
-      } else if (leaves(tipos)) {
-        queue(CaseKey());
-        suspended = true;
-      } else if (estado == "3") {
-        ++QtdCadastrados;
       }
+    } else if ((row.state == "3" || row.state == "2") && row.suspended) {
+      queue(CaseKeyOf(row.codTrib, row.number));
+      leaving.push_back(row.recno);
+    } else if (row.state == "3") {
+      ++QtdCadastrados;
     }
-    ProgressBar1.StepIt();
-  }
+  });
+  progress.Done();
   // The state file holds the suspended cases before their states go, so a
   // run that ends early still sends them next time.
-  if (suspended) {
+  if (!leaving.empty()) {
     SalvaDescadastrar();
-    for (processos.First(); !processos.Eof(); processos.Next()) {
-      if (leaves(ScopeTypes(processos.CodTrib())))
-        processos.SetEstadoPush("");
+    for (const long recno : leaving) {
+      processos.Go(recno);
+      processos.SetEstadoPush("");
     }
+    processos.Go(0);  // the last one written; the table at its end, as after a scan
   }
 
   // The push queue the same way: its rows are marked once their keys are kept.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/atualizaPush.h"
+#include "sync/CaseScan.h"
 
 namespace cau {
 
@@ -46,18 +47,20 @@ void TfrmAtualizaPush::Resincroniza() {
   SetStatus("Selecionando processos para sincronização.");
   try {
     db::TProcessoDao& processos = Processos();
-    processos.First();
+    const ScopeIndex scope(ListaEscopo.get());
     ProgressBar1.SetPosition(0);
     ProgressBar1.SetMax(static_cast<int>(processos.RecordCount()));
     AddLog("Iniciando sincronização de processos.");
-    for (; !processos.Eof(); processos.Next()) {
-      const std::string& estado = processos.EstadoPush();
-      const auto tipos = ScopeTypes(processos.CodTrib());
-      if (tipos && (estado == "3" || estado == "2") && !processos.Suspenso() &&
-          KindMatches(processos.ChaveProc(), *tipos))
-        lista.push_back(CaseKey());
-      ProgressBar1.StepIt();
-    }
+    ScanProgress progress(ProgressBar1);
+    // The scope step's read of the table serves here too.
+    processos.ScanCases(false, [&](const db::TProcessoDao::CaseRow& row) {
+      const std::string* tipos = scope.Types(row.codTrib);
+      if (tipos && (row.state == "3" || row.state == "2") && !row.suspended &&
+          KindMatchesStored(row.number, *tipos))
+        lista.push_back(CaseKeyOf(row.codTrib, row.number));
+      progress.Step();
+    });
+    progress.Done();
   } catch (const std::exception& e) {
     // A table that cannot be read: nothing is sent, the session still ends.
     AddErro(e.what());

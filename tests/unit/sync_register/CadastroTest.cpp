@@ -1,5 +1,7 @@
 // The duplicate check, the registration scan with the push queue pass, and
 // the registration step's batches.
+#include <regex>
+
 #include "RegisterFixture.h"
 
 namespace cau::testing {
@@ -94,6 +96,60 @@ TEST_F(CadastroTest, DuplicatesAfterTheFirstCopyAreSuspended) {
     EXPECT_EQ(r["OUTROS"].find(" -[PUSH]- Processo duplicado.\r\n") != std::string::npos, suspended)
         << r["CODPASTA"] << r["CHAVEPROC"] << r["OUTROS"];
   }
+}
+
+TEST_F(CadastroTest, ScansReadFromTheFileMeetWhatAWalkMeets) {
+  // Added out of tag order (folder first), with copies that differ in case
+  // (accented letters too), every state, suspended or not, kinds with and
+  // without accents, blanks around numbers and courts out of scope.
+  AddCasos({
+      {3, 17, "1.a", ""},       {1, 17, "1.A", "3"},          {2, 17, "1.a", "2", true},
+      {2, 17, "1.ação", ""},    {1, 17, "1.AÇÃO", "0"},       {4, 5, "ç.x", ""},
+      {1, 5, "Ç.x", "3"},       {2, 5, "ç.y", "3", true},     {1, 17, "  2.pad  ", ""},
+      {2, 17, "2.pad", "1"},    {3, 17, "2.pad", "5"},        {1, 17, "semponto", ""},
+      {1, 17, ".vazio", "3"},   {1, 99, "1.fora", "3", true}, {1, 0, "1.zero", ""},
+      {5, 17, "1.b", "4"},      {5, 17, "1.B", ""},           {2, 5, "11.c", "3"},
+      {1, 5, "1.d", "2", true}, {3, 5, "1.d", "0"},
+  });
+  const fs::path dados = dir_ / "dados", saved = root_ / "saved";
+  fs::copy(dados, saved, fs::copy_options::recursive);
+  struct Outcome {
+    Lines cadastrar, descadastrar, lines;
+    int qtd = 0;
+    std::vector<std::map<std::string, std::string>> records;
+  };
+  const auto run = [&](bool walk) {
+    TestForm& form = Ready({"17=1,2,", "5=11,ç,", "05=1,"});
+    form.ProcessoDao->UseWalkingLookups(walk);
+    form.TfrmAtualizaPush::ProcuraDuplicados();
+    form.TfrmAtualizaPush::BuscaParaCadastrar();
+    Outcome o{*form.ListaCadastrar, *form.ListaDescadastrar, StepLines(), form.QtdCadastrados, {}};
+    CheckTables();
+    o.records = db::testing::Records(Table("PROCESSO.DBF"));
+    const std::regex stamp("MsgErro=[0-9/]+ - [0-9:]+ ");
+    for (auto& r : o.records)
+      r["OUTROS"] = std::regex_replace(r["OUTROS"], stamp, "MsgErro=");
+    return o;
+  };
+  const Outcome walked = run(true);
+  fs::remove_all(dados);
+  fs::copy(saved, dados, fs::copy_options::recursive);
+  const Outcome read = run(false);
+
+  EXPECT_EQ(read.cadastrar, walked.cadastrar);
+  EXPECT_EQ(read.descadastrar, walked.descadastrar);
+  EXPECT_EQ(read.lines, walked.lines);
+  EXPECT_EQ(read.qtd, walked.qtd);
+  EXPECT_EQ(read.records, walked.records);
+  // The outcome itself, so that both ways cannot be wrong alike.
+  EXPECT_EQ(walked.lines, (Lines{"*Processo duplicado: 1.a suspendido do push",
+                                 "*Processo duplicado: 1.ação suspendido do push",
+                                 "*Processo duplicado: 1.d suspendido do push",
+                                 "*Processo duplicado: 1.a suspendido do push",
+                                 "*Processo duplicado: 1.B suspendido do push"}));
+  EXPECT_EQ(walked.cadastrar, (Lines{"17.2.pad", "17.1.AÇÃO", "5.ç.x"}));
+  EXPECT_EQ(walked.descadastrar, (Lines{"5.1.d", "5.ç.y"}));
+  EXPECT_EQ(walked.qtd, 4);
 }
 
 TEST_F(CadastroTest, PushQueuePassQueuesEachKeyOnceAndMarksEveryRow) {
