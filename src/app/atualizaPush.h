@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include <pugixml.hpp>
@@ -217,6 +218,12 @@ class TfrmAtualizaPush {
   ProcessoVO ProcessoFromKey(std::string_view key) const;
   // Puts the unregistrations the state file keeps back into ListaDescadastrar.
   void RestorePendingUnregistrations();
+  // While the import runs, QueueDescadastrar adds to the list only; the
+  // import writes the queue to the state file before lastIdHistorico passes
+  // the page that queued it (a rerun reads that page again otherwise).
+  void BeginImportQueue();
+  void SaveImportQueue();
+  void EndImportQueue();
 
  protected:
   Desktop& desktop_;
@@ -240,6 +247,10 @@ class TfrmAtualizaPush {
   // The server's counters were stored by the last logout (set by
   // MostraContadores); a failed logout leaves procsAtual from an earlier run.
   bool countsFresh_ = false;
+  // The import's queue (BeginImportQueue): folded keys of ListaDescadastrar,
+  // and whether entries are not in the state file yet.
+  std::optional<std::unordered_set<std::string>> importQueue_;
+  bool importQueueDirty_ = false;
   bool destroyed_ = false;
 };
 

@@ -44,6 +44,13 @@ ProcessoVO TfrmAtualizaPush::ProcessoFromKey(std::string_view key) const {
 }
 
 bool TfrmAtualizaPush::QueueDescadastrar(const std::string& key) {
+  if (importQueue_) {
+    if (!importQueue_->insert(FoldKey(key)).second)
+      return false;
+    ListaDescadastrar->push_back(key);
+    importQueueDirty_ = true;
+    return true;
+  }
   // Before any scope step (a step run on its own) the kept entries are not
   // in the list yet; writing the list must not drop them.
   RestorePendingUnregistrations();
@@ -71,6 +78,26 @@ void TfrmAtualizaPush::RestorePendingUnregistrations() {
     if (held.insert(FoldKey(key)).second)
       ListaDescadastrar->push_back(std::move(key));
   }
+}
+
+void TfrmAtualizaPush::BeginImportQueue() {
+  RestorePendingUnregistrations();
+  importQueue_.emplace();
+  for (const std::string& key : *ListaDescadastrar)
+    importQueue_->insert(FoldKey(key));
+  importQueueDirty_ = false;
+}
+
+void TfrmAtualizaPush::SaveImportQueue() {
+  if (importQueueDirty_) {
+    SalvaDescadastrar();
+    importQueueDirty_ = false;
+  }
+}
+
+void TfrmAtualizaPush::EndImportQueue() {
+  importQueue_.reset();
+  SaveImportQueue();
 }
 
 void TfrmAtualizaPush::btnDescadastraClick() {

@@ -55,6 +55,7 @@ void TfrmAtualizaPush::btnHistoricosClick() {
   try {
     if (!PushCfg)
       throw Error("Arquivo de estado não aberto.");
+    BeginImportQueue();
     std::int64_t offset = 0;
     ProgressBar1.SetPosition(0);
     std::int32_t highest = 0;
@@ -82,6 +83,7 @@ void TfrmAtualizaPush::btnHistoricosClick() {
         // passes it: a case without movements is otherwise still pending.
         if (ProcessoDao)
           ProcessoDao->SaveAndNext();
+        SaveImportQueue();
         ProgressBar1.SetPosition(0);
         offset += kPageSize;
         if (highest != 0 && highest > PushCfg->GetLastIdHistorico())
@@ -89,6 +91,7 @@ void TfrmAtualizaPush::btnHistoricosClick() {
         page = Service().historicosN(IdSessao, PushCfg->GetLastIdHistorico(), kPageSize, offset);
       } while (!page.empty() && !Cancelado);
     }
+    EndImportQueue();
     btnHistoricos.SetEnabled(false);
     pgbTotal.SetProgress(60);
   } catch (const std::exception& e) {
@@ -96,6 +99,12 @@ void TfrmAtualizaPush::btnHistoricosClick() {
     AddErro("[Historico] " + std::string(e.what()));
     AddErro("Operação de atualização dos andamentos não realizada.");
     Cancelado = true;
+    // The cases queued so far go to the state file all the same.
+    try {
+      EndImportQueue();
+    } catch (const std::exception& save) {
+      AddErro(save.what());
+    }
   }
 }
 
