@@ -16,6 +16,7 @@ namespace {
 
 constexpr std::string_view kSection = "CAUPUSH";
 constexpr std::string_view kPendingSection = "DESCADASTRAR";
+constexpr std::string_view kQueueFile = "cauPushDescadastrar.cfg";
 
 // One line of the file and the line end that followed it.
 struct RawLine {
@@ -218,10 +219,13 @@ void TcauPushCfg::SetAtualizadoEm(std::string_view value) {
   ini_.WriteString(kSection, "atualizadoEm", value);
 }
 
-std::vector<std::string> TcauPushCfg::GetPendingUnregistrations() const {
+namespace {
+
+// The keys of every "DESCADASTRAR" section of `file`, in number order.
+std::vector<std::string> ReadPending(const std::filesystem::path& file) {
   std::map<std::int64_t, std::string> byNumber;
   bool inSection = false;
-  for (const RawLine& line : SplitLines(ReadAll(ini_.Path()))) {
+  for (const RawLine& line : SplitLines(ReadAll(file))) {
     if (const auto section = SectionOf(line.text)) {
       inSection = IsPendingSection(*section);
       continue;
@@ -241,8 +245,12 @@ std::vector<std::string> TcauPushCfg::GetPendingUnregistrations() const {
   return keys;
 }
 
-void TcauPushCfg::SetPendingUnregistrations(const std::vector<std::string>& keys) {
-  const std::string before = ReadAll(ini_.Path());
+// Replaces every "DESCADASTRAR" section of `file` by one at its end holding
+// `keys` (none when empty), every other line kept; `always` writes the file
+// even when nothing changes (so that it exists).
+void WritePending(const std::filesystem::path& file, const std::vector<std::string>& keys,
+                  bool always) {
+  const std::string before = ReadAll(file);
   std::vector<RawLine> lines = SplitLines(before);
   std::string eol = "\r\n";  // the host is a Windows program
   const auto withEol =
@@ -250,7 +258,6 @@ void TcauPushCfg::SetPendingUnregistrations(const std::vector<std::string>& keys
   if (withEol != lines.end())
     eol = withEol->eol;
 
-  // Every earlier copy of the section goes; the new one goes at the end.
   std::string after;
   bool inSection = false;
   for (const RawLine& line : lines) {
@@ -273,8 +280,29 @@ void TcauPushCfg::SetPendingUnregistrations(const std::vector<std::string>& keys
       after += std::to_string(++number) + "=" + bytes + eol;
     }
   }
-  if (after != before)
-    WriteFileAtomically(ini_.Path(), after);
+  if (always || after != before)
+    WriteFileAtomically(file, after);
+}
+
+}  // namespace
+
+std::filesystem::path TcauPushCfg::QueuePath() const {
+  return ini_.Path().parent_path() / kQueueFile;
+}
+
+std::vector<std::string> TcauPushCfg::GetPendingUnregistrations() const {
+  std::error_code ec;
+  const std::filesystem::path queue = QueuePath();
+  // Before the queue had a file of its own it was a section of this one.
+  return ReadPending(std::filesystem::exists(queue, ec) ? queue : ini_.Path());
+}
+
+void TcauPushCfg::SetPendingUnregistrations(const std::vector<std::string>& keys) {
+  std::error_code ec;
+  const std::filesystem::path queue = QueuePath();
+  WritePending(queue, keys, !std::filesystem::exists(queue, ec));
+  // The old place's copy goes once the queue's own file holds the queue.
+  WritePending(ini_.Path(), {}, false);
 }
 
 void TcauPushCfg::SaveLogoutReport(std::string_view atualizadoEm, std::int64_t procsAtual,

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,14 +46,18 @@ class TcauPushCfg {
                         std::int64_t maxProcs);
 
   // The case keys queued for unregistration that the service has not yet
-  // accepted, in queue order: section "DESCADASTRAR", one numbered key per
-  // case ("1=17.0001234-56.2010"). Numbers out of order are read in order;
-  // other keys and blank values are passed over.
+  // accepted, in queue order, in a file of their own beside this one
+  // (QueuePath), so that the values above stay cheap to read afresh however
+  // long the queue: section "DESCADASTRAR", one numbered key per case
+  // ("1=17.0001234-56.2010"). Numbers out of order are read in order; other
+  // keys and blank values are passed over. Without that file, the section
+  // of this file (where earlier versions kept it) is read.
   std::vector<std::string> GetPendingUnregistrations() const;
-  // Replaces the whole section (removed when `keys` is empty) in one atomic
-  // write, leaving every other line of the file as it was. Throws
+  // Replaces the queue in one atomic write (the section removed when `keys`
+  // is empty), then drops the section from this file if it is there. Throws
   // cau::FileError naming the file.
   void SetPendingUnregistrations(const std::vector<std::string>& keys);
+  std::filesystem::path QueuePath() const;
 
  private:
   std::int64_t Get(std::string_view key) const;

@@ -159,9 +159,9 @@ std::vector<Row> Rows(bool full) {
   return rows;
 }
 
-// The cases the state file keeps queued for unregistration.
+// The cases kept queued for unregistration.
 int PendingUnregistrations(const HostRun& host) {
-  const std::string cfg = test::ReadFile(host.Dados() / "cauPush.cfg");
+  const std::string cfg = test::ReadFile(host.Dados() / "cauPushDescadastrar.cfg");
   const std::size_t section = cfg.find("[DESCADASTRAR]");
   if (section == std::string::npos)
     return 0;

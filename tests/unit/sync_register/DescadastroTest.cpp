@@ -147,7 +147,7 @@ TEST_F(DescadastroTest, KeptQueueSurvivesARunThatEndsEarly) {
               (Lines{"17.1.outro", "17.1.susp", "17.1.fila", "17.1.naoachado"}));
     // The run ends before its unregistration step.
   }
-  const fs::path cfg = dir_ / "dados" / "cauPush.cfg";
+  const fs::path cfg = dir_ / "dados" / "cauPushDescadastrar.cfg";
   const std::string kept = ReadFile(cfg);
   TearDown();
   SetUp();
