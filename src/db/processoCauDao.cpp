@@ -168,10 +168,7 @@ void TProcessoDao::FieldWritten(std::string_view field) {
   if (!rowsHeld_)
     return;
   if (field == "ESTADOPUSH" && recno >= 1 && recno <= long(rows_.size())) {
-    const std::string_view state = TrimBytes(f4rawOf(fEstadoPush_, RawRecord()));
-    Row& row = rows_[std::size_t(recno - 1)];
-    row.stateSize = uint8_t(std::min<std::size_t>(state.size(), 2));
-    row.state = state.empty() ? '\0' : state.front();
+    KeepState(rows_[std::size_t(recno - 1)], TrimBytes(f4rawOf(fEstadoPush_, RawRecord())));
   } else if (f4type(FieldOf(field)) != 'M') {
     rowsHeld_ = false;  // a field the rows hold, or one the tag's order may read
   }
@@ -197,6 +194,11 @@ TProcessoDao::CaseRow TProcessoDao::RowOf(std::string_view record) const {
   return row;
 }
 
+void TProcessoDao::KeepState(Row& row, std::string_view state) {
+  row.stateSize = uint8_t(std::min<std::size_t>(state.size(), 2));
+  row.state = state.empty() ? '\0' : state.front();
+}
+
 void TProcessoDao::ReadRows() {
   rowsHeld_ = false;
   Data4* t = Table();
@@ -210,8 +212,7 @@ void TProcessoDao::ReadRows() {
     row.numberAt = uint32_t(numbers_.size());
     row.numberSize = uint16_t(seen.number.size());
     numbers_.append(seen.number);
-    row.stateSize = uint8_t(std::min<std::size_t>(seen.state.size(), 2));
-    row.state = seen.state.empty() ? '\0' : seen.state.front();
+    KeepState(row, seen.state);
     row.suspended = seen.suspended;
     rows_.resize(std::size_t(recno - 1));  // records come in order; no gap is left
     rows_.push_back(row);

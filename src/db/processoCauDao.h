@@ -134,6 +134,8 @@ class TProcessoDao final : public TcbCau {
     bool suspended = false;
   };
   void ReadRows();
+  // What a row keeps of ESTADOPUSH's trimmed text.
+  static void KeepState(Row& row, std::string_view state);
 
   const Clock& clock_;
   TTramitaList tramitas_;
